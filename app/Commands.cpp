@@ -1,0 +1,131 @@
+#include "Form1.h"
+
+#include "AddFile.h"
+#include "UpdateEngine.h"
+#include "frmLogin.h"
+
+#include <QAction>
+#include <QKeyEvent>
+
+namespace {
+constexpr int vbKeyEscape = 27;
+constexpr int vbKeyF1 = 112;
+constexpr int vbKeyF2 = 113;
+constexpr int CtrlT = 20;
+
+int keyCodeOf(int qtKey)
+{
+    switch (qtKey) {
+    case Qt::Key_Escape:
+        return vbKeyEscape;
+    case Qt::Key_F1:
+        return vbKeyF1;
+    case Qt::Key_F2:
+        return vbKeyF2;
+    default:
+        return 0;
+    }
+}
+} // namespace
+
+void Form1::Toolbar1_ButtonClick(int index)
+{
+    switch (index) {
+    case AddFile:
+        addFileCommand();
+        break;
+    case Update:
+        updateCommand();
+        break;
+    case Expert:
+        expertCommand();
+        break;
+    case Exit:
+        exitCommand();
+        break;
+    default:
+        break; // the placeholders and the separator do nothing
+    }
+}
+
+// Modifier keys are not looked at: Shift+F1 is F1.
+void Form1::Form_KeyDown(int keyCode, Qt::KeyboardModifiers)
+{
+    switch (keyCode) {
+    case vbKeyF1:
+        updateCommand();
+        break;
+    case vbKeyF2:
+        if (ExpertMode)
+            updateCommand();
+        else
+            expertCommand();
+        break;
+    case vbKeyEscape:
+        exitCommand();
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::Form_KeyPress(int keyAscii)
+{
+    // The communication test would share the receive buffer with a running update and
+    // close the image it reads, so it waits until the update has ended.
+    if (keyAscii == CtrlT && !ComTestRunning && !sessionRunning) {
+        ComTestRunning = true;
+        RunComTest();
+    }
+}
+
+// Keys aimed at this window or one of its children; never those typed into a dialog or
+// a message box, which are windows of their own.
+bool Form1::isMainWindowKey(QObject* watched) const
+{
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    return widget && widget->window() == this;
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !isMainWindowKey(watched))
+        return QMainWindow::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_T && (key->modifiers() & Qt::ControlModifier)) {
+        Form_KeyPress(CtrlT);
+        return true;
+    }
+    if (const int code = keyCodeOf(key->key())) {
+        Form_KeyDown(code, key->modifiers());
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::updateCommand()
+{
+    // One session at a time: the keys stay live while the disabled button cannot be clicked.
+    if (sessionRunning || ComTestRunning)
+        return;
+    sessionRunning = true;
+    buttons[Update]->setEnabled(false);
+    engine().StartUpdate();
+    buttons[Update]->setEnabled(true);
+    sessionRunning = false;
+}
+
+void Form1::expertCommand()
+{
+    passwordPrompt->showLogin(PasswordAccepted, *prompts);
+    if (PasswordAccepted) {
+        buttons[AddFile]->setVisible(true);
+        buttons[Expert]->setVisible(false);
+        ExpertMode = true;
+    }
+}
+
+void Form1::addFileCommand()
+{
+    addFirmwareFile(io.programFolder, *addFilePrompts, *prompts, *events);
+}

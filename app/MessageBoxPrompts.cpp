@@ -1,0 +1,36 @@
+#include "MessageBoxPrompts.h"
+
+#include <QMessageBox>
+
+MessageAnswer MessageBoxPrompts::showMessage(const Message& message)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(message.title.isEmpty() ? applicationTitle() : message.title);
+    QString text = message.text;
+    // A carriage return between two lines shows as a line break.
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    box.setText(text);
+    if (!message.detail.isEmpty())
+        box.setDetailedText(message.detail);
+    switch (message.icon) {
+    case MessageIcon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case MessageIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MessageIcon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MessageIcon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    if (message.buttons == MessageButtons::OkCancel) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Ok);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}

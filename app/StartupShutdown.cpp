@@ -1,0 +1,101 @@
+#include "Form1.h"
+
+#include "AutoSizeLabel.h"
+#include "SerialControl.h"
+#include "UpdateEngine.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QSettings>
+
+namespace {
+const QString PortKey = QStringLiteral("Settings/COM-Port");
+
+// The stored port number. Only the utility writes it, as a bare number from 0 to 9;
+// anything else (a hand edit, a damaged file) counts as "no port".
+qint16 storedPortNumber(const QString& settingsFile)
+{
+    const QSettings settings(settingsFile, QSettings::IniFormat);
+    const QString text = settings.value(PortKey, QStringLiteral("0")).toString().trimmed();
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,2}$"));
+    if (!digits.match(text).hasMatch())
+        return 0;
+    const int value = text.toInt();
+    return value <= 9 ? qint16(value) : qint16(0);
+}
+} // namespace
+
+// Key preview: the window's key handlers see every key aimed at it, whichever child
+// has the focus.
+void Form1::Form_Initialize()
+{
+    qApp->installEventFilter(this);
+}
+
+void Form1::Form_Load()
+{
+    panels[3]->setText(QStringLiteral("V%1.%2.%3")
+                           .arg(KUU_VERSION_MAJOR)
+                           .arg(KUU_VERSION_MINOR)
+                           .arg(KUU_VERSION_PATCH));
+
+    SessionState& session = engine().state();
+    session.ElapsedMs = 0;
+    lblZeit->setText(session.elapsedText());
+
+    ComTestRunning = false;
+    ExpertMode = false;
+
+    ScanComPorts();
+
+    session.RxBuffer.clear();
+
+    const qint16 stored = storedPortNumber(io.settingsFile);
+    if (PortTest(stored))
+        com_Click(storedPortNumber(io.settingsFile));
+
+    Label_title->setCaption(QStringLiteral("Ready"));
+    Label_englisch->setCaption(QStringLiteral("To start update procedure press Update button"));
+    Label_deutsch->setCaption(QStringLiteral("Um den Update-Vorgang zu starten, Update Button drücken"));
+    Label1->setText(QStringLiteral("0%"));
+    Label1->repaint();
+}
+
+void Form1::Form_Unload()
+{
+    if (serial->PortOpen())
+        serial->setPortOpen(false);
+    engine().closeImage();
+    storePortNumber();
+}
+
+void Form1::storePortNumber()
+{
+    QSettings settings(io.settingsFile, QSettings::IniFormat);
+    settings.setValue(PortKey, QString::number(serial->CommPort()));
+    settings.sync();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    if (!unloaded) {
+        unloaded = true;
+        Form_Unload();
+    }
+    event->accept();
+    // The close box may be pressed while an update waits for the module; the process
+    // ends here rather than return into the wait.
+    io.endProcess();
+}
+
+void Form1::exitCommand()
+{
+    if (serial->PortOpen())
+        serial->setPortOpen(false);
+    engine().closeImage();
+    storePortNumber();
+    close();
+    io.endProcess();
+}

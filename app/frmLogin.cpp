@@ -1,0 +1,103 @@
+#include "frmLogin.h"
+
+#include "Prompts.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+constexpr int TwipsPerPixel = 15;
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel);
+}
+QFont arial(qreal points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    return font;
+}
+} // namespace
+
+frmLogin::frmLogin(bool& PasswordAccepted, Prompts& prompts, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , lblLabels(new QLabel(QStringLiteral("Please enter password:"), this))
+    , txtPassword(new QLineEdit(this))
+    , cmdOK(new QPushButton(QStringLiteral("OK"), this))
+    , cmdCancel(new QPushButton(QStringLiteral("Abbrechen"), this))
+    , PasswordAccepted(PasswordAccepted)
+    , prompts(prompts)
+{
+    setObjectName(QStringLiteral("frmLogin"));
+    setWindowTitle(QStringLiteral("Expert Password"));
+    setFixedSize(3750 / TwipsPerPixel, 1545 / TwipsPerPixel);
+
+    lblLabels->setObjectName(QStringLiteral("lblLabels"));
+    lblLabels->setFont(arial(9.75));
+    lblLabels->move(840 / TwipsPerPixel, 180 / TwipsPerPixel);
+    lblLabels->adjustSize();
+
+    txtPassword->setObjectName(QStringLiteral("txtPassword"));
+    txtPassword->setFont(arial(14.25));
+    txtPassword->setGeometry(twips(1200, 525, 1305, 345));
+    txtPassword->setEchoMode(QLineEdit::Password);
+    // Typed characters must reach the box as they are, not through an input method.
+    txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
+    txtPassword->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setGeometry(twips(495, 1020, 1140, 390));
+    cmdOK->setDefault(true);
+    cmdOK->setAutoDefault(true);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setGeometry(twips(2100, 1020, 1140, 390));
+    cmdCancel->setAutoDefault(false);
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmLogin::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmLogin::cmdCancel_Click);
+
+    setTabOrder(txtPassword, cmdOK);
+    setTabOrder(cmdOK, cmdCancel);
+    txtPassword->setFocus();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void frmLogin::cmdOK_Click()
+{
+    // Compared exactly: no trimming, no case folding.
+    if (txtPassword->text() == ExpertPassword) {
+        PasswordAccepted = true;
+        accept();
+        return;
+    }
+    prompts.showMessage(
+        {QStringLiteral("Invalid Password. Please try again!"), QStringLiteral("Expert Password"), MessageIcon::None});
+    txtPassword->setFocus();
+}
+
+void frmLogin::cmdCancel_Click()
+{
+    PasswordAccepted = false;
+    QDialog::done(QDialog::Rejected);
+}
+
+void frmLogin::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        cmdCancel_Click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void LoginDialogPrompt::showLogin(bool& PasswordAccepted, Prompts& prompts)
+{
+    frmLogin dialog(PasswordAccepted, prompts, parent);
+    dialog.exec();
+}

@@ -1,0 +1,25 @@
+#include "Form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kestrune_Update_Utility"));
+    QApplication::setOrganizationName(QStringLiteral("Kestrune_Update_Utility"));
+    QApplication::setApplicationVersion(QStringLiteral(KUU_VERSION_TEXT));
+
+    Form1Seams seams;
+    // $XDG_CONFIG_HOME/Kestrune_Update_Utility/Kestrune_Update_Utility.ini
+    seams.settingsFile = QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrune_Update_Utility"),
+                                   QStringLiteral("Kestrune_Update_Utility"))
+                             .fileName();
+    seams.programFolder = QDir::cleanPath(QCoreApplication::applicationDirPath());
+
+    Form1 window(std::move(seams));
+    window.Form_Load();
+    window.show();
+    return app.exec();
+}

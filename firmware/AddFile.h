@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+class EventPass;
+class Prompts;
+class QWidget;
+
+// The file-open dialog of the add-file command.
+class AddFilePrompts {
+public:
+    virtual ~AddFilePrompts() = default;
+    // The full path of the chosen file, or empty text when the operator cancelled.
+    virtual QString openBinFile() = 0;
+};
+
+enum class AddFileResult { Cancelled, SameFile, Declined, Copied, Failed };
+
+// Copies an image chosen by the operator into the program folder, asking before it
+// replaces a file of the same name. A failure is reported in a message box.
+AddFileResult addFirmwareFile(const QString& programFolder, AddFilePrompts& dialog, Prompts& prompts,
+                              EventPass& events);
+
+// True when both paths lead to one file, whatever the path texts (letter case on a
+// case-blind file system, symbolic links, "." and "..").
+bool isSameFile(const QString& a, const QString& b);

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "AddFile.h"
+
+// The add-file command's file-open dialog, titled "Add Bin-File".
+class FileDialogPrompts : public AddFilePrompts {
+public:
+    explicit FileDialogPrompts(QWidget* parent)
+        : parent(parent)
+    {
+    }
+    QString openBinFile() override;
+
+private:
+    QWidget* parent;
+};

@@ -1,0 +1,64 @@
+#include "Form_Filelist.h"
+
+#include <QFont>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QScreen>
+
+namespace {
+constexpr int TwipsPerPixel = 15;
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel);
+}
+} // namespace
+
+Form_Filelist::Form_Filelist(const QStringList& names, QWidget* parent)
+    : QDialog(parent)
+    , Label1(new QLabel(QStringLiteral("Please select File:"), this))
+    , List1(new QListWidget(this))
+{
+    setObjectName(QStringLiteral("Form_Filelist"));
+    setWindowTitle(QStringLiteral("Fileselection"));
+    setFixedSize(4680 / TwipsPerPixel, 3090 / TwipsPerPixel);
+
+    QFont labelFont(QStringLiteral("Arial"));
+    labelFont.setPointSizeF(14.25);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setFont(labelFont);
+    Label1->setGeometry(twips(180, 120, 3975, 375));
+
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setGeometry(twips(120, 720, 4395, 2205));
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->addItems(names);
+    connect(List1, &QListWidget::itemDoubleClicked, this, &Form_Filelist::List1_DblClick);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void Form_Filelist::List1_DblClick()
+{
+    const QListWidgetItem* item = List1->currentItem();
+    if (!item || !item->isSelected())
+        return;
+    chosen = item->text();
+    accept();
+}
+
+FileListChooser::FileListChooser(QWidget* parent, PointerSwitch setBusyPointer)
+    : parent(parent)
+    , setBusyPointer(std::move(setBusyPointer))
+{
+}
+
+QString FileListChooser::chooseImage(const QStringList& namesNewestFirst)
+{
+    Form_Filelist dialog(namesNewestFirst, parent);
+    setBusyPointer(false);
+    dialog.exec();
+    setBusyPointer(true);
+    return dialog.chosenName();
+}

@@ -1,0 +1,50 @@
+#include "SimWorld.h"
+
+#include <QtTest>
+
+bool SimWorld::runDue()
+{
+    bool ran = false;
+    while (!events.empty() && events.begin()->first <= nowMs) {
+        auto action = std::move(events.begin()->second);
+        events.erase(events.begin());
+        action();
+        ran = true;
+    }
+    return ran;
+}
+
+void SimWorld::runOnce()
+{
+    ++passCount;
+    if (runDue())
+        return;
+    qint64 next = nowMs + 10;
+    if (!events.empty() && events.begin()->first < next)
+        next = events.begin()->first;
+    nowMs = next;
+    if (nowMs > limitMs)
+        qFatal("simulated time ran past %lld ms: the code under test does not end", limitMs);
+    runDue();
+}
+
+void SimTimer::setEnabled(bool on)
+{
+    if (on == enabled)
+        return;
+    enabled = on;
+    ++generation;
+    if (enabled)
+        schedule();
+}
+
+void SimTimer::schedule()
+{
+    const quint64 mine = generation;
+    world.after(interval, [this, mine] {
+        if (!enabled || mine != generation)
+            return;
+        schedule();
+        tick();
+    });
+}

@@ -1,0 +1,119 @@
+#include "SerialPortControl.h"
+
+#include "EventPass.h"
+
+#include <QFileInfo>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+SerialPortControl::SerialPortControl(EventPass& events, DeviceMap deviceForPort, QObject* parent)
+    : SerialControl(parent)
+    , events(events)
+    , deviceForPort(std::move(deviceForPort))
+{
+    connect(&port, &QSerialPort::readyRead, this, &SerialPortControl::handleReadyRead);
+    connect(&port, &QSerialPort::errorOccurred, this, &SerialPortControl::handleError);
+}
+
+SerialPortControl::~SerialPortControl()
+{
+    if (port.isOpen())
+        port.close();
+}
+
+bool SerialPortControl::setPortOpen(bool open)
+{
+    if (!open) {
+        if (port.isOpen())
+            port.close();
+        return true;
+    }
+    if (port.isOpen())
+        return true;
+
+    setOpenFailure(OpenFailure::None, QString());
+    const QString device = deviceForPort(CommPort());
+    const QByteArray path = QFile::encodeName(device);
+    if (device.isEmpty() || !QFileInfo::exists(device)) {
+        setOpenFailure(OpenFailure::Absent, tr("%1 does not exist").arg(device));
+        return false;
+    }
+    if (::access(path.constData(), R_OK | W_OK) != 0) {
+        setOpenFailure(OpenFailure::PermissionDenied,
+                       tr("permission denied on %1 (the user may need to join the dialout group)").arg(device));
+        return false;
+    }
+    port.setPortName(device);
+    if (!port.open(QIODevice::ReadWrite)) {
+        const auto error = port.error();
+        if (error == QSerialPort::DeviceNotFoundError)
+            setOpenFailure(OpenFailure::Absent, tr("%1 does not exist").arg(device));
+        else if (error == QSerialPort::PermissionError)
+            // Access rights were checked above, so this is the lock of another program.
+            setOpenFailure(OpenFailure::Busy, tr("%1 is in use by another program").arg(device));
+        else
+            setOpenFailure(OpenFailure::Other, tr("%1 cannot be opened: %2").arg(device, port.errorString()));
+        port.clearError();
+        return false;
+    }
+    port.setBaudRate(QSerialPort::Baud115200);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    // Bytes left in the driver from before the open would be taken for the module's answer.
+    port.clear(QSerialPort::AllDirections);
+    port.clearError();
+    return true;
+}
+
+qint64 SerialPortControl::bytesWaitingToGo() const
+{
+    int kernelQueue = 0;
+    if (port.isOpen() && ::ioctl(port.handle(), TIOCOUTQ, &kernelQueue) != 0)
+        kernelQueue = 0;
+    return port.bytesToWrite() + kernelQueue;
+}
+
+void SerialPortControl::Output(const QByteArray& text)
+{
+    if (!port.isOpen())
+        return;
+    port.write(text);
+    // Hold the caller back while more than one buffer's worth is still queued, so a reply
+    // wait that starts after the call does not run while a whole sector is still on the wire.
+    // The event loop keeps running meanwhile; a lost line closes the port and ends the wait.
+    while (port.isOpen() && bytesWaitingToGo() > OutBufferSize())
+        events.runOnce();
+}
+
+QByteArray SerialPortControl::Input()
+{
+    return port.isOpen() ? port.readAll() : QByteArray();
+}
+
+void SerialPortControl::handleReadyRead()
+{
+    if (RThreshold() > 0 && port.bytesAvailable() >= RThreshold())
+        raise(comEvReceive);
+}
+
+void SerialPortControl::handleError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        // A hung-up line keeps reporting read errors at full speed while the port stays
+        // open; close it at the first one and let the waits run into their time-outs.
+        if (port.isOpen()) {
+            port.close();
+            raise(comEventLineLost);
+            emit lineLost();
+        }
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "SerialControl.h"
+
+#include <QSerialPort>
+#include <functional>
+
+class EventPass;
+
+// The serial control over QSerialPort. COM port n is opened on the device that
+// `deviceForPort` names for it.
+class SerialPortControl : public SerialControl {
+    Q_OBJECT
+public:
+    using DeviceMap = std::function<QString(int port)>;
+
+    SerialPortControl(EventPass& events, DeviceMap deviceForPort, QObject* parent = nullptr);
+    ~SerialPortControl() override;
+
+    bool setPortOpen(bool open) override;
+    bool PortOpen() const override { return port.isOpen(); }
+    void Output(const QByteArray& text) override;
+    QByteArray Input() override;
+
+    QString deviceName(int portNumber) const { return deviceForPort(portNumber); }
+
+private:
+    void handleReadyRead();
+    void handleError(QSerialPort::SerialPortError error);
+    qint64 bytesWaitingToGo() const;
+
+    EventPass& events;
+    DeviceMap deviceForPort;
+    QSerialPort port;
+};
