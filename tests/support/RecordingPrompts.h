@@ -55,7 +55,11 @@ public:
     void setElapsedText(const QString& text) override { elapsed = text; }
     void setActivityForeColor(quint32 colour) override { activityColour = colour; }
     int activityStep() const override { return step; }
-    void setActivityStep(int s) override { step = s; }
+    void setActivityStep(int s) override
+    {
+        step = s;
+        steps << s;
+    }
     void setBusyCursor(bool b) override { busy = b; }
     void beep() override { ++beeps; }
 
@@ -71,6 +75,7 @@ public:
     QString elapsed;
     quint32 activityColour = 0;
     int step = 0;
+    QList<int> steps;
     bool busy = false;
     int beeps = 0;
 };
