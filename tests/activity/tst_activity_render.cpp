@@ -58,7 +58,7 @@ private slots:
         for (int step = 0; step <= 100; step += 10)
             QTest::addRow("ring arrow step %d", step) << QSize(113, 105) << 3 << step << kGreen << ring;
         QTest::newRow("ring arrow tall strip") << QSize(60, 200) << 3 << 40 << kGreen << ring;
-        QTest::newRow("ring arrow system fore") << QSize(113, 105) << 3 << 20 << kActiveCaption << ring;
+        QTest::newRow("unknown style") << QSize(113, 105) << 5 << 40 << kGreen << "0@0=B;0.5@0=B;0.9@200=B";
 
         const QString needle = "0.3@0=F;0.5@0=F;0.5@180=B;0.5@90=B";
         QTest::newRow("needle step 0") << QSize(400, 400) << 2 << 0 << kGreen << needle;
@@ -74,7 +74,6 @@ private slots:
         // 100 x 100 puts the centre on a whole pixel, where the hands start.
         QTest::newRow("hands step 0, fixed only")
             << QSize(100, 100) << 1 << 0 << kGreen << "0.5@0=F;0.5@-90=B";
-        QTest::newRow("unknown style") << QSize(113, 105) << 5 << 40 << kGreen << "0@0=B;0.5@0=B;0.9@200=B";
         QTest::newRow("hands step 25")
             << QSize(100, 100) << 1 << 25 << kGreen << "0.5@0=F;0.5@90=F;0.5@180=B";
     }
@@ -105,8 +104,8 @@ private slots:
     // The arrowhead and the notch are filled by brushes of their own; with system
     // colours they must still match the ring and the hole around them.
     void brushFillsMatchRing() {
-        QFETCH(quint32, fore);
-        QFETCH(quint32, back);
+        const quint32 fore = kActiveCaption;
+        const quint32 back = kButtonFace;
         ActivityInd ind;
         setUp(ind, QSize(113, 105), 3, 10, back, fore);
         const QImage& img = ind.backBuffer();

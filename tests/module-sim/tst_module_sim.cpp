@@ -23,14 +23,12 @@ namespace {
 constexpr int kSector = 65536;
 const QByteArray kProbe(12, 'X');
 
-QString simulatorPath()
-{
+QString simulatorPath() {
     const QString fromEnv = qEnvironmentVariable("KUU_MODULE_SIM");
     return fromEnv.isEmpty() ? QStringLiteral(KUU_MODULE_SIM_FALLBACK) : fromEnv;
 }
 
-QByteArray randomImage(int sectors, quint32 seed = 1)
-{
+QByteArray randomImage(int sectors, quint32 seed = 1) {
     QByteArray data(sectors * kSector, Qt::Uninitialized);
     QRandomGenerator rng(seed);
     for (char& c : data)
@@ -38,14 +36,12 @@ QByteArray randomImage(int sectors, quint32 seed = 1)
     return data;
 }
 
-QByteArray announcement(int sectors)
-{
+QByteArray announcement(int sectors) {
     return QByteArray("OK") + char(sectors);
 }
 
 // CPU time (user + system, in clock ticks) the process has used so far.
-long cpuTicks(qint64 pid)
-{
+long cpuTicks(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return -1;
@@ -57,8 +53,7 @@ long cpuTicks(qint64 pid)
 // The simulator as a child process, with the host's end of its line opened raw.
 class Sim {
 public:
-    ~Sim()
-    {
+    ~Sim() {
         closePort();
         if (proc.state() != QProcess::NotRunning) {
             proc.terminate();
@@ -68,8 +63,7 @@ public:
         }
     }
 
-    bool start(const QStringList& args)
-    {
+    bool start(const QStringList& args) {
         proc.start(simulatorPath(), args);
         if (!proc.waitForStarted(5000))
             return false;
@@ -81,8 +75,7 @@ public:
         return !path.isEmpty() && openPort();
     }
 
-    bool openPort()
-    {
+    bool openPort() {
         fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (fd < 0)
             return false;
@@ -92,15 +85,13 @@ public:
         return tcsetattr(fd, TCSANOW, &tio) == 0;
     }
 
-    void closePort()
-    {
+    void closePort() {
         if (fd >= 0)
             ::close(fd);
         fd = -1;
     }
 
-    bool write(const QByteArray& bytes)
-    {
+    bool write(const QByteArray& bytes) {
         qsizetype done = 0;
         QElapsedTimer timer;
         timer.start();
@@ -119,8 +110,7 @@ public:
     }
 
     // The host writes a sector as four blocks.
-    bool writeSector(const QByteArray& image, int sector)
-    {
+    bool writeSector(const QByteArray& image, int sector) {
         for (int block = 0; block < 4; ++block) {
             if (!write(image.mid(sector * kSector + block * 16384, 16384)))
                 return false;
@@ -130,8 +120,7 @@ public:
 
     // Reads until `done` holds for what arrived, or `timeoutMs` passed; `lastByteMs` is when the
     // last byte came, counted from the call.
-    QByteArray readUntil(const std::function<bool(const QByteArray&)>& done, int timeoutMs)
-    {
+    QByteArray readUntil(const std::function<bool(const QByteArray&)>& done, int timeoutMs) {
         QByteArray got;
         QElapsedTimer timer;
         timer.start();
@@ -158,14 +147,12 @@ public:
     }
 
     // Everything that arrives within `ms`.
-    QByteArray readFor(int ms)
-    {
+    QByteArray readFor(int ms) {
         return readUntil([](const QByteArray&) { return false; }, ms);
     }
 
     // Reads until at least `n` bytes came and then nothing more for `quietMs`.
-    QByteArray readAnswer(int n, int quietMs = 60)
-    {
+    QByteArray readAnswer(int n, int quietMs = 60) {
         QByteArray got = readUntil([n](const QByteArray& b) { return b.size() >= n; }, 2000);
         const int firstPart = lastByteMs;
         got += readFor(quietMs);
@@ -173,8 +160,7 @@ public:
         return got;
     }
 
-    QString log()
-    {
+    QString log() {
         QCoreApplication::processEvents(); // QProcess collects the child's output in the event loop
         stderrText += QString::fromLocal8Bit(proc.readAllStandardError());
         return stderrText;
@@ -188,13 +174,7 @@ public:
     bool hungUp = false;
 };
 
-bool endsWith(const QByteArray& got, const QByteArray& tail)
-{
-    return got.endsWith(tail);
-}
-
-bool isGarbage(const QByteArray& bytes)
-{
+bool isGarbage(const QByteArray& bytes) {
     for (char c : bytes) {
         if (QByteArray("ABCEKNOPUXabceknopux").contains(c))
             return false;
@@ -226,8 +206,7 @@ private slots:
     void cleanExit();
 };
 
-void TestModuleSim::helpListsEveryOption()
-{
+void TestModuleSim::helpListsEveryOption() {
     QProcess proc;
     proc.start(simulatorPath(), {"--help"});
     QVERIFY(proc.waitForFinished(5000));
@@ -241,8 +220,7 @@ void TestModuleSim::helpListsEveryOption()
         QVERIFY2(help.contains(QLatin1String(option)), option);
 }
 
-void TestModuleSim::badArguments_data()
-{
+void TestModuleSim::badArguments_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("unknown option") << QStringList{"--bogus"};
     QTest::newRow("missing value") << QStringList{"--type"};
@@ -254,8 +232,7 @@ void TestModuleSim::badArguments_data()
     QTest::newRow("value on a flag") << QStringList{"--noise=1"};
 }
 
-void TestModuleSim::badArguments()
-{
+void TestModuleSim::badArguments() {
     QFETCH(QStringList, args);
     QProcess proc;
     proc.start(simulatorPath(), args);
@@ -265,8 +242,7 @@ void TestModuleSim::badArguments()
     QVERIFY(proc.readAllStandardOutput().isEmpty());
 }
 
-void TestModuleSim::identification_data()
-{
+void TestModuleSim::identification_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QByteArrayList>("answers"); // one per probe
     QTest::addColumn<bool>("noise");
@@ -275,20 +251,19 @@ void TestModuleSim::identification_data()
 
     QTest::newRow("default type") << QStringList{} << QByteArrayList{"AA", "AA"} << false << 0 << 150;
     QTest::newRow("type code") << QStringList{"--type", "UP"} << QByteArrayList{"UP"} << false << 0 << 150;
-    QTest::newRow("switch off first") << QStringList{"--xx", "2", "--type", "AB"}
-                                      << QByteArrayList{"XX", "XX", "AB"} << false << 0 << 150;
+    QTest::newRow("switch off first")
+        << QStringList{"--xx", "2", "--type", "AB"} << QByteArrayList{"XX", "XX", "AB"} << false << 0 << 150;
     QTest::newRow("lower case") << QStringList{"--lower-case", "--xx=1", "--type=AC"}
                                 << QByteArrayList{"xx", "ac"} << false << 0 << 150;
-    QTest::newRow("split") << QStringList{"--split", "--xx", "1"} << QByteArrayList{"XX", "AA"} << false
-                           << 5 << 150;
+    QTest::newRow("split") << QStringList{"--split", "--xx", "1"} << QByteArrayList{"XX", "AA"} << false << 5
+                           << 150;
     QTest::newRow("noise after answer")
         << QStringList{"--noise", "--xx", "1"} << QByteArrayList{"XX", "AA"} << true << 0 << 150;
     QTest::newRow("late answer") << QStringList{"--answer-delay", "0.4"} << QByteArrayList{"AA"} << false
                                  << 350 << 1100;
 }
 
-void TestModuleSim::identification()
-{
+void TestModuleSim::identification() {
     QFETCH(QStringList, args);
     QFETCH(QByteArrayList, answers);
     QFETCH(bool, noise);
@@ -313,8 +288,7 @@ void TestModuleSim::identification()
     QCOMPARE(sim.log().count(QLatin1String("probe\n")), answers.size());
 }
 
-void TestModuleSim::lineSurvivesHostReopen()
-{
+void TestModuleSim::lineSurvivesHostReopen() {
     Sim sim;
     QVERIFY(sim.start({}));
     QVERIFY(sim.write(kProbe));
@@ -328,8 +302,7 @@ void TestModuleSim::lineSurvivesHostReopen()
     QVERIFY(!sim.hungUp);
 }
 
-void TestModuleSim::transfer_data()
-{
+void TestModuleSim::transfer_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("sectors");
     QTest::addColumn<int>("minFlashMs");
@@ -341,8 +314,7 @@ void TestModuleSim::transfer_data()
     QTest::newRow("slow flash") << QStringList{"--flash-time", "0.2"} << 2 << 180;
 }
 
-void TestModuleSim::transfer()
-{
+void TestModuleSim::transfer() {
     QFETCH(QStringList, args);
     QFETCH(int, sectors);
     QFETCH(int, minFlashMs);
@@ -350,9 +322,9 @@ void TestModuleSim::transfer()
     QTemporaryDir dir;
     const QString out = dir.filePath("image.bin");
     if (!args.contains("--flash-time"))
-        args << "--flash-time" << "0.01";
+        args += QStringList{"--flash-time", "0.01"};
     Sim sim;
-    QVERIFY(sim.start(args << "--out" << out));
+    QVERIFY(sim.start(args + QStringList{"--out", out}));
     const bool lower = args.contains("--lower-case");
     const QByteArray ok = lower ? "ok" : "OK";
     const QByteArray en = lower ? "en" : "EN";
@@ -361,7 +333,7 @@ void TestModuleSim::transfer()
     QVERIFY(sim.write(announcement(sectors)));
     for (int s = 0; s < sectors; ++s) {
         // The host takes a request from the last two characters of what it received.
-        const QByteArray got = sim.readUntil([&](const QByteArray& b) { return endsWith(b, ok); }, 2000);
+        const QByteArray got = sim.readUntil([&](const QByteArray& b) { return b.endsWith(ok); }, 2000);
         QVERIFY2(got.endsWith(ok), qPrintable(QStringLiteral("sector %1: %2").arg(s).arg(got.toHex())));
         QVERIFY(isGarbage(got.chopped(2)));
         if (s > 0)
@@ -381,8 +353,7 @@ void TestModuleSim::transfer()
     QTRY_VERIFY(sim.log().contains(QLatin1String("\nend\n")));
 }
 
-void TestModuleSim::restartAfterFault_data()
-{
+void TestModuleSim::restartAfterFault_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("sectors");
     QTest::addColumn<int>("stallAt"); // the request that the first attempt does not get; sectors = the end
@@ -397,8 +368,7 @@ void TestModuleSim::restartAfterFault_data()
 
 // The host restarts a transfer with a fresh announcement after a missing answer; the module must
 // accept it, and only the image of the attempt that completed may end up in the file.
-void TestModuleSim::restartAfterFault()
-{
+void TestModuleSim::restartAfterFault() {
     QFETCH(QStringList, args);
     QFETCH(int, sectors);
     QFETCH(int, stallAt);
@@ -407,7 +377,7 @@ void TestModuleSim::restartAfterFault()
     QTemporaryDir dir;
     const QString out = dir.filePath("image.bin");
     Sim sim;
-    QVERIFY(sim.start(args << "--flash-time" << "0.01" << "--out" << out));
+    QVERIFY(sim.start(args + QStringList{"--flash-time", "0.01", "--out", out}));
     const QByteArray first = randomImage(sectors);
 
     QVERIFY(sim.write(announcement(sectors)));
@@ -443,8 +413,7 @@ void TestModuleSim::restartAfterFault()
     QVERIFY(sim.log().contains(QLatin1String("restart\n")));
 }
 
-void TestModuleSim::wireRateHoldsBackTheSender()
-{
+void TestModuleSim::wireRateHoldsBackTheSender() {
     Sim sim;
     QVERIFY(sim.start({"--wire-rate", "--flash-time", "0"}));
     QVERIFY(sim.write(announcement(1)));
@@ -477,8 +446,7 @@ void TestModuleSim::wireRateHoldsBackTheSender()
     QVERIFY2(used >= 0 && used <= sysconf(_SC_CLK_TCK) / 5, QByteArray::number(qlonglong(used)));
 }
 
-void TestModuleSim::hangupClosesTheLine()
-{
+void TestModuleSim::hangupClosesTheLine() {
     Sim sim;
     QVERIFY(sim.start({"--hangup-after-sector", "0", "--flash-time", "0"}));
     QVERIFY(sim.write(announcement(2)));
@@ -491,8 +459,7 @@ void TestModuleSim::hangupClosesTheLine()
     QVERIFY(sim.log().contains(QLatin1String("hangup\n")));
 }
 
-void TestModuleSim::comtest_data()
-{
+void TestModuleSim::comtest_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<char>("replyByte");
     QTest::addColumn<bool>("confirmed");
@@ -502,14 +469,13 @@ void TestModuleSim::comtest_data()
     QTest::newRow("wrong reply byte") << QStringList{} << char(2) << false;
 }
 
-void TestModuleSim::comtest()
-{
+void TestModuleSim::comtest() {
     QFETCH(QStringList, args);
     QFETCH(char, replyByte);
     QFETCH(bool, confirmed);
 
     Sim sim;
-    QVERIFY(sim.start(args << "--comtest" << "--sessions" << "1"));
+    QVERIFY(sim.start(args + QStringList{"--comtest", "--sessions", "1"}));
     // The host only accepts "UP" at the very start of what it holds.
     QByteArray got = sim.readUntil([](const QByteArray& b) { return b.size() >= 2; }, 2000);
     QVERIFY2(got.startsWith("UP"), got.toHex().constData());
@@ -529,16 +495,14 @@ void TestModuleSim::comtest()
     }
 }
 
-void TestModuleSim::cleanExit_data()
-{
+void TestModuleSim::cleanExit_data() {
     QTest::addColumn<int>("signal"); // 0: end by --sessions 1 after one transfer
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGINT") << int(SIGINT);
     QTest::newRow("sessions done") << 0;
 }
 
-void TestModuleSim::cleanExit()
-{
+void TestModuleSim::cleanExit() {
     QFETCH(int, signal);
 
     QTemporaryDir dir;
@@ -546,7 +510,7 @@ void TestModuleSim::cleanExit()
     Sim sim;
     QStringList args{"--link", link, "--flash-time", "0"};
     if (signal == 0)
-        args << "--sessions" << "1";
+        args += QStringList{"--sessions", "1"};
     QVERIFY(sim.start(args));
     QCOMPARE(QFileInfo(link).symLinkTarget(), sim.path);
 

@@ -7,8 +7,7 @@ namespace {
 
 bool g_quiet = false;
 
-void writeLine(const char* prefix, const char* format, va_list args)
-{
+void writeLine(const char* prefix, const char* format, va_list args) {
     // Format first and write with one call, so that a line never interleaves with another writer.
     char text[512];
     vsnprintf(text, sizeof text, format, args);
@@ -18,13 +17,11 @@ void writeLine(const char* prefix, const char* format, va_list args)
 
 } // namespace
 
-void setEventLogQuiet(bool quiet)
-{
+void setEventLogQuiet(bool quiet) {
     g_quiet = quiet;
 }
 
-void logEvent(const char* format, ...)
-{
+void logEvent(const char* format, ...) {
     if (g_quiet)
         return;
     va_list args;
@@ -33,8 +30,7 @@ void logEvent(const char* format, ...)
     va_end(args);
 }
 
-void logError(const char* format, ...)
-{
+void logError(const char* format, ...) {
     va_list args;
     va_start(args, format);
     writeLine("error: ", format, args);

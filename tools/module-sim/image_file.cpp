@@ -9,19 +9,16 @@
 #include <unistd.h>
 
 ImageFile::ImageFile(std::string path)
-    : path_(std::move(path))
-{
+    : path_(std::move(path)) {
     if (!path_.empty())
         tempPath_ = path_ + ".tmp." + std::to_string(getpid());
 }
 
-ImageFile::~ImageFile()
-{
+ImageFile::~ImageFile() {
     discard();
 }
 
-void ImageFile::begin()
-{
+void ImageFile::begin() {
     if (path_.empty())
         return;
     discard();
@@ -31,8 +28,7 @@ void ImageFile::begin()
         logError("cannot create %s: %s", tempPath_.c_str(), std::strerror(errno));
 }
 
-void ImageFile::append(const uint8_t* data, size_t size)
-{
+void ImageFile::append(const uint8_t* data, size_t size) {
     if (fd_ < 0 || failed_)
         return;
     while (size > 0) {
@@ -49,8 +45,7 @@ void ImageFile::append(const uint8_t* data, size_t size)
     }
 }
 
-bool ImageFile::commit()
-{
+bool ImageFile::commit() {
     if (fd_ < 0 || failed_) {
         discard();
         return false;
@@ -65,8 +60,7 @@ bool ImageFile::commit()
     return true;
 }
 
-void ImageFile::discard()
-{
+void ImageFile::discard() {
     if (fd_ < 0)
         return;
     ::close(fd_);

@@ -25,8 +25,7 @@ constexpr double kWriteStallLimit = 2.0;
 volatile sig_atomic_t g_stop = 0;
 int g_stopPipe[2] = {-1, -1};
 
-void onStopSignal(int)
-{
+void onStopSignal(int) {
     g_stop = 1;
     const int saved = errno;
     const char byte = 's';
@@ -34,8 +33,7 @@ void onStopSignal(int)
     errno = saved;
 }
 
-int timeoutMs(double deadline)
-{
+int timeoutMs(double deadline) {
     if (std::isinf(deadline))
         return -1;
     const double left = deadline - monotonicNow();
@@ -44,8 +42,7 @@ int timeoutMs(double deadline)
     return static_cast<int>(std::min(std::ceil(left * 1000.0), double(INT_MAX)));
 }
 
-bool makeRaw(int fd, bool setSpeed, std::string& error)
-{
+bool makeRaw(int fd, bool setSpeed, std::string& error) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
         error = std::string("cannot read line settings: ") + std::strerror(errno);
@@ -67,8 +64,7 @@ bool makeRaw(int fd, bool setSpeed, std::string& error)
     return true;
 }
 
-void closeFd(int& fd)
-{
+void closeFd(int& fd) {
     if (fd >= 0)
         ::close(fd);
     fd = -1;
@@ -76,14 +72,12 @@ void closeFd(int& fd)
 
 } // namespace
 
-double monotonicNow()
-{
+double monotonicNow() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-bool installStopHandlers(std::string& error)
-{
+bool installStopHandlers(std::string& error) {
     if (pipe2(g_stopPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
         error = std::string("cannot create pipe: ") + std::strerror(errno);
         return false;
@@ -97,19 +91,16 @@ bool installStopHandlers(std::string& error)
     return true;
 }
 
-bool stopRequested()
-{
+bool stopRequested() {
     return g_stop != 0;
 }
 
-Line::~Line()
-{
+Line::~Line() {
     closeFd(fd_);
     closeFd(heldSlave_);
 }
 
-bool Line::openPseudoTerminal(std::string& error)
-{
+bool Line::openPseudoTerminal(std::string& error) {
     int master = -1;
     int slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -134,8 +125,7 @@ bool Line::openPseudoTerminal(std::string& error)
     return true;
 }
 
-bool Line::openDevice(const std::string& path, std::string& error)
-{
+bool Line::openDevice(const std::string& path, std::string& error) {
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
@@ -148,8 +138,7 @@ bool Line::openDevice(const std::string& path, std::string& error)
     return true;
 }
 
-Line::Wake Line::wait(double deadline, bool wantInput)
-{
+Line::Wake Line::wait(double deadline, bool wantInput) {
     pollfd fds[2] = {{g_stopPipe[0], POLLIN, 0}, {fd_, short(wantInput ? POLLIN : 0), 0}};
     const int ready = ::poll(fds, 2, timeoutMs(deadline));
     if (g_stop)
@@ -163,8 +152,7 @@ Line::Wake Line::wait(double deadline, bool wantInput)
     return Wake::Timeout;
 }
 
-ssize_t Line::read(uint8_t* buffer, size_t size)
-{
+ssize_t Line::read(uint8_t* buffer, size_t size) {
     const ssize_t n = ::read(fd_, buffer, size);
     if (n > 0)
         return n;
@@ -175,8 +163,7 @@ ssize_t Line::read(uint8_t* buffer, size_t size)
     return -1;
 }
 
-bool Line::write(const std::string& bytes)
-{
+bool Line::write(const std::string& bytes) {
     size_t done = 0;
     double stalledSince = monotonicNow();
     while (done < bytes.size()) {
@@ -203,8 +190,7 @@ bool Line::write(const std::string& bytes)
     return true;
 }
 
-bool Line::pause(double seconds)
-{
+bool Line::pause(double seconds) {
     const double until = monotonicNow() + seconds;
     while (!g_stop) {
         const int ms = timeoutMs(until);
@@ -216,8 +202,7 @@ bool Line::pause(double seconds)
     return false;
 }
 
-void Line::drain(double timeout)
-{
+void Line::drain(double timeout) {
     if (fd_ < 0)
         return;
     if (heldSlave_ < 0) {
@@ -235,7 +220,6 @@ void Line::drain(double timeout)
     }
 }
 
-void Line::hangUp()
-{
+void Line::hangUp() {
     closeFd(fd_);
 }

@@ -27,8 +27,7 @@ constexpr double kDrainTimeout = 2.0;
 // The --link symbolic link, removed again at exit if it still points at our line.
 class LinkGuard {
 public:
-    ~LinkGuard()
-    {
+    ~LinkGuard() {
         if (path_.empty())
             return;
         char target[PATH_MAX];
@@ -37,8 +36,7 @@ public:
             unlink(path_.c_str());
     }
 
-    bool create(const std::string& path, const std::string& target, std::string& error)
-    {
+    bool create(const std::string& path, const std::string& target, std::string& error) {
         struct stat st {};
         if (lstat(path.c_str(), &st) == 0) {
             if (!S_ISLNK(st.st_mode)) {
@@ -61,8 +59,7 @@ private:
     std::string target_;
 };
 
-int run(Line& line, Module& module, bool wireRate)
-{
+int run(Line& line, Module& module, bool wireRate) {
     std::vector<uint8_t> buffer(65536);
     double readAllowedAt = 0.0;
     module.start();
@@ -119,8 +116,7 @@ int run(Line& line, Module& module, bool wireRate)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     Options options;
     std::string error;
     switch (parseOptions(argc, argv, options, error)) {

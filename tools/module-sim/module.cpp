@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 namespace {
 
@@ -28,7 +29,7 @@ constexpr size_t kFloodSize = 65536;
 
 // Garbage never contains a letter of any answer, in either case, so it cannot form or complete
 // one by accident; any masking it does comes only from where it is placed.
-const char kAnswerLetters[] = "ABCEKNOPUXabceknopux";
+constexpr std::string_view kAnswerLetters = "ABCEKNOPUXabceknopux";
 
 constexpr double kNever = std::numeric_limits<double>::infinity();
 
@@ -41,24 +42,21 @@ Module::Module(const Options& options, Line& line)
     , dropRequests_(options.dropRequests)
     , dropEnds_(options.dropEnds)
     , floodEnds_(options.floodEnds)
-    , sectorData_(kSectorSize)
-{
+    , sectorData_(kSectorSize) {
     for (int b = 0; b < 256; ++b) {
-        if (b == 0 || !std::strchr(kAnswerLetters, b))
+        if (kAnswerLetters.find(char(b)) == std::string_view::npos)
             garbageBytes_.push_back(uint8_t(b));
     }
 }
 
-void Module::start()
-{
+void Module::start() {
     if (options_.comtest) {
         state_ = State::Comtest;
         nextUpAt_ = monotonicNow();
     }
 }
 
-void Module::feed(const uint8_t* data, size_t size)
-{
+void Module::feed(const uint8_t* data, size_t size) {
     lastInputAt_ = monotonicNow();
     size_t i = 0;
     while (i < size && !finished_ && !hangup_ && !stopRequested()) {
@@ -76,8 +74,7 @@ void Module::feed(const uint8_t* data, size_t size)
     }
 }
 
-void Module::tick()
-{
+void Module::tick() {
     const double now = monotonicNow();
     switch (state_) {
     case State::Idle:
@@ -102,8 +99,7 @@ void Module::tick()
     }
 }
 
-double Module::deadline() const
-{
+double Module::deadline() const {
     const double fragmentEnd = parserBusy() ? lastInputAt_ + kFragmentTimeout : kNever;
     switch (state_) {
     case State::Idle:
@@ -118,8 +114,7 @@ double Module::deadline() const
 
 // --- parsing ---------------------------------------------------------------------------------
 
-void Module::idleByte(uint8_t byte)
-{
+void Module::idleByte(uint8_t byte) {
     if (sawOK_) {
         sawOK_ = false;
         announce(byte); // the count may be any byte, 'X' and 'O' included
@@ -138,8 +133,7 @@ void Module::idleByte(uint8_t byte)
     sawO_ = byte == 'O';
 }
 
-void Module::comtestByte(uint8_t byte)
-{
+void Module::comtestByte(uint8_t byte) {
     if (sawOK_) {
         sawOK_ = false;
         if (byte == 0x01)
@@ -152,8 +146,7 @@ void Module::comtestByte(uint8_t byte)
     sawO_ = byte == 'O';
 }
 
-size_t Module::sectorBytes(const uint8_t* data, size_t size)
-{
+size_t Module::sectorBytes(const uint8_t* data, size_t size) {
     const size_t take = std::min(size, kSectorSize - received_);
     std::memcpy(sectorData_.data() + received_, data, take);
     received_ += take;
@@ -162,13 +155,11 @@ size_t Module::sectorBytes(const uint8_t* data, size_t size)
     return take;
 }
 
-bool Module::parserBusy() const
-{
+bool Module::parserBusy() const {
     return xRun_ > 0 || sawO_ || sawOK_;
 }
 
-void Module::resetParser()
-{
+void Module::resetParser() {
     xRun_ = 0;
     sawO_ = false;
     sawOK_ = false;
@@ -176,8 +167,7 @@ void Module::resetParser()
 
 // --- identification and transfer -------------------------------------------------------------
 
-void Module::answerProbe()
-{
+void Module::answerProbe() {
     ++probes_;
     logEvent("probe");
     const std::string answer = cased(probes_ <= options_.xxProbes ? "XX" : options_.type);
@@ -189,8 +179,7 @@ void Module::answerProbe()
         sendNoise(); // after the answer: the host judges only its first two characters
 }
 
-void Module::announce(uint8_t sectors)
-{
+void Module::announce(uint8_t sectors) {
     if (sectors == 0) {
         logEvent("announce 0 ignored");
         return;
@@ -206,8 +195,7 @@ void Module::announce(uint8_t sectors)
         request();
 }
 
-void Module::request()
-{
+void Module::request() {
     auto drop = dropRequests_.find(sector_);
     if (drop != dropRequests_.end() && drop->second > 0) {
         --drop->second;
@@ -228,8 +216,7 @@ void Module::request()
     requestedAt_ = monotonicNow();
 }
 
-void Module::sectorComplete()
-{
+void Module::sectorComplete() {
     logEvent("sector %d received", sector_);
     image_.append(sectorData_.data(), kSectorSize);
     if (sector_ == options_.hangupAfterSector) {
@@ -246,8 +233,7 @@ void Module::sectorComplete()
         finishTransfer();
 }
 
-void Module::finishTransfer()
-{
+void Module::finishTransfer() {
     // From here on the host reads the end mark at the very start of what arrives, so no noise.
     backToIdle();
     if (dropEnds_ > 0) {
@@ -270,15 +256,13 @@ void Module::finishTransfer()
     countSession();
 }
 
-void Module::backToIdle()
-{
+void Module::backToIdle() {
     state_ = State::Idle;
     received_ = 0;
     resetParser();
 }
 
-void Module::countSession()
-{
+void Module::countSession() {
     ++completed_;
     if (options_.sessions > 0 && completed_ >= options_.sessions)
         finished_ = true;
@@ -286,8 +270,7 @@ void Module::countSession()
 
 // --- communication test ----------------------------------------------------------------------
 
-void Module::sendUp()
-{
+void Module::sendUp() {
     send(cased("UP"));
     logEvent("comtest up");
     // After UP, not before: the host discards what it holds unless it begins with UP.
@@ -296,8 +279,7 @@ void Module::sendUp()
     nextUpAt_ = monotonicNow() + kUpInterval;
 }
 
-void Module::confirmComtest()
-{
+void Module::confirmComtest() {
     if (!line_.pause(options_.answerDelay))
         return;
     if (options_.noise) {
@@ -314,8 +296,7 @@ void Module::confirmComtest()
 
 // --- output ----------------------------------------------------------------------------------
 
-std::string Module::cased(const std::string& text) const
-{
+std::string Module::cased(const std::string& text) const {
     std::string result = text;
     if (options_.lowerCase) {
         std::transform(result.begin(), result.end(), result.begin(),
@@ -324,8 +305,7 @@ std::string Module::cased(const std::string& text) const
     return result;
 }
 
-void Module::send(const std::string& bytes)
-{
+void Module::send(const std::string& bytes) {
     if (!options_.split) {
         line_.write(bytes);
         return;
@@ -337,15 +317,13 @@ void Module::send(const std::string& bytes)
     }
 }
 
-void Module::sendNoise()
-{
+void Module::sendNoise() {
     const size_t count = std::uniform_int_distribution<size_t>(1, 4)(random_);
     send(garbage(count));
     logEvent("noise %zu", count);
 }
 
-std::string Module::garbage(size_t size)
-{
+std::string Module::garbage(size_t size) {
     std::uniform_int_distribution<size_t> pick(0, garbageBytes_.size() - 1);
     std::string bytes(size, '\0');
     for (char& b : bytes)

@@ -11,8 +11,7 @@ constexpr int kMaxCount = 1000000;
 constexpr double kMaxSeconds = 3600.0;
 constexpr size_t kMaxTypeLength = 16;
 
-bool parseSeconds(const std::string& text, double& value)
-{
+bool parseSeconds(const std::string& text, double& value) {
     if (text.empty())
         return false;
     char* end = nullptr;
@@ -24,8 +23,7 @@ bool parseSeconds(const std::string& text, double& value)
     return true;
 }
 
-bool parseCount(const std::string& text, int max, int& value)
-{
+bool parseCount(const std::string& text, int max, int& value) {
     if (text.empty() || text.size() > 9)
         return false;
     for (char c : text) {
@@ -39,8 +37,7 @@ bool parseCount(const std::string& text, int max, int& value)
     return true;
 }
 
-bool isPrintableAscii(const std::string& text)
-{
+bool isPrintableAscii(const std::string& text) {
     for (unsigned char c : text) {
         if (c < 0x20 || c > 0x7E)
             return false;
@@ -50,8 +47,7 @@ bool isPrintableAscii(const std::string& text)
 
 } // namespace
 
-ParseResult parseOptions(int argc, char** argv, Options& options, std::string& error)
-{
+ParseResult parseOptions(int argc, char** argv, Options& options, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         std::string value;
@@ -168,8 +164,7 @@ ParseResult parseOptions(int argc, char** argv, Options& options, std::string& e
     return ParseResult::Run;
 }
 
-std::string helpText()
-{
+std::string helpText() {
     return R"(Usage: module-sim [options]
 
 Plays the module's side of the serial exchanges (identification, firmware

@@ -251,10 +251,10 @@ void drawRingArrow(FramePainter& fp, const FrameGeometry& g, quint32 back, quint
 float indicatorRadius(int width, int height) {
     const int m = width > height ? height : width;
     const float r0 = float(m) / 2.0f - 1.0f;
-    // Keeps a margin of one to two pixels so the outer outline never touches the
-    // control's edge, chosen by the parity of the half size; the comparison of a
-    // floored quotient with a whole-number quotient of the rounded value is kept
-    // exactly, as every picture's size follows from it.
+    // One or two pixels stay free between the outline and the control's edge:
+    // m/2 - 1 when m mod 4 is 1, m/2 - 2 otherwise. It is decided by comparing a
+    // floored quotient with the truncated quotient of the rounded value, which
+    // also fixes what the smallest sizes get.
     const long wholeHalf = std::lrint(r0) / 2;
     if (std::floor(r0 / 2.0f) == float(wholeHalf))
         return r0 - 1.0f;

@@ -8,8 +8,8 @@
 #include <functional>
 
 // Frame drawing for the activity indicator. The geometry is computed in single
-// precision and polygon vertices are rounded half to even, so that the pictures
-// come out pixel for pixel the same on every machine and at every size.
+// precision and polygon vertices are rounded half to even, so that a frame comes
+// out pixel for pixel the same on every machine.
 namespace activity {
 
 // Single-precision constants; the pictures depend on these exact values.

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "AddFile.h"
+#include "FakeSerial.h"
+#include "Form1.h"
+#include "RecordingPrompts.h"
+#include "ScriptedModule.h"
+#include "SimWorld.h"
+#include "frmLogin.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <memory>
+
+// Answers the password prompt as the test says, without a dialog.
+class ScriptedPassword : public PasswordPrompt {
+public:
+    void showLogin(bool& PasswordAccepted, Prompts&) override
+    {
+        ++shown;
+        if (answer == Answer::Accept)
+            PasswordAccepted = true;
+        else if (answer == Answer::Cancel)
+            PasswordAccepted = false;
+    }
+    enum class Answer { Accept, Cancel, CloseBox } answer = Answer::Cancel;
+    int shown = 0;
+};
+
+class ScriptedFileDialog : public AddFilePrompts {
+public:
+    QString openBinFile() override
+    {
+        ++shown;
+        return path;
+    }
+    QString path;
+    int shown = 0;
+};
+
+// The main window on the simulated clock, with a fake serial control and answered prompts.
+struct FormRig {
+    QTemporaryDir dir;
+    SimWorld world;
+    SimTimer timer{world};
+    FakeSerial serial;
+    RecordingPrompts prompts;
+    ScriptedPassword password;
+    ScriptedFileDialog fileDialog;
+    std::unique_ptr<ScriptedModule> module;
+    std::unique_ptr<Form1> form;
+    int processEnded = 0;
+
+    QString settingsFile() const { return dir.path() + "/settings/Kestrune_Update_Utility.ini"; }
+    QString programFolder() const { return dir.path() + "/program"; }
+
+    explicit FormRig(QSet<int> usablePorts = {1})
+    {
+        serial.usablePorts = std::move(usablePorts);
+        QDir().mkpath(programFolder());
+        QDir().mkpath(dir.path() + "/settings");
+        module = std::make_unique<ScriptedModule>(world, serial);
+    }
+
+    void storeSetting(const QString& key, const QString& value)
+    {
+        QSettings settings(settingsFile(), QSettings::IniFormat);
+        settings.setValue(key, value);
+    }
+
+    QString storedPort() const
+    {
+        QSettings settings(settingsFile(), QSettings::IniFormat);
+        return settings.value("Settings/COM-Port").toString();
+    }
+
+    Form1& start()
+    {
+        Form1Seams seams;
+        seams.settingsFile = settingsFile();
+        seams.programFolder = programFolder();
+        seams.clock = &world;
+        seams.events = &world;
+        seams.timer = &timer;
+        seams.serial = &serial;
+        seams.prompts = &prompts;
+        seams.addFilePrompts = &fileDialog;
+        seams.passwordPrompt = &password;
+        seams.endProcess = [this] { ++processEnded; };
+        form = std::make_unique<Form1>(std::move(seams));
+        form->Form_Load();
+        form->show();
+        return *form;
+    }
+
+    QByteArray writeImage(const QString& name, int length)
+    {
+        QByteArray data(length, Qt::Uninitialized);
+        for (int i = 0; i < length; ++i)
+            data[i] = char((i * 13) % 253);
+        QFile file(programFolder() + "/" + name);
+        file.open(QIODevice::WriteOnly);
+        file.write(data);
+        return data;
+    }
+};

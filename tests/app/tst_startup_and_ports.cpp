@@ -1,0 +1,208 @@
+#include "FormRig.h"
+#include "AutoSizeLabel.h"
+
+#include "UpdateEngine.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QToolBar>
+#include <QtTest>
+
+class TestStartupAndPorts : public QObject {
+    Q_OBJECT
+private slots:
+    void storedPortIsRestored_data();
+    void storedPortIsRestored();
+    void damagedSettingsFileDoesNotStopStartUp();
+    void noUsablePortShowsTheBoxOnce();
+    void selectionMovesTheMark();
+    void reselectingReopensAndEmptiesTheBuffer();
+    void failedOpenLeavesNoMark();
+    void lostLineRemovesTheMark();
+    void exitStoresThePortAndEnds_data();
+    void exitStoresThePortAndEnds();
+};
+
+void TestStartupAndPorts::storedPortIsRestored_data()
+{
+    QTest::addColumn<QList<int>>("usable");
+    QTest::addColumn<QString>("stored"); // empty: nothing stored yet
+    QTest::addColumn<int>("marked");     // 0: no port selected
+    QTest::addColumn<QString>("storedAtExit");
+
+    QTest::newRow("first run") << QList<int>{2, 9} << "" << 0 << "9";
+    QTest::newRow("9 from last run") << QList<int>{2, 9} << "9" << 9 << "9";
+    QTest::newRow("4 usable") << QList<int>{4} << "4" << 4 << "4";
+    QTest::newRow("4 busy") << QList<int>{2} << "4" << 0 << "4";
+    QTest::newRow("garbage") << QList<int>{2} << "abc" << 0 << "9";
+    QTest::newRow("out of range") << QList<int>{2} << "12" << 0 << "9";
+    QTest::newRow("negative") << QList<int>{2} << "-3" << 0 << "9";
+    QTest::newRow("zero") << QList<int>{2, 9} << "0" << 0 << "9";
+}
+
+void TestStartupAndPorts::storedPortIsRestored()
+{
+    QFETCH(QList<int>, usable);
+    QFETCH(QString, stored);
+    QFETCH(int, marked);
+    QFETCH(QString, storedAtExit);
+    FormRig rig(QSet<int>(usable.begin(), usable.end()));
+    if (!stored.isEmpty())
+        rig.storeSetting("Settings/COM-Port", stored);
+    Form1& form = rig.start();
+
+    for (int i = 1; i <= 9; ++i) {
+        QCOMPARE(form.comItem(i)->isChecked(), i == marked);
+        QCOMPARE(form.comItem(i)->isVisible(), usable.contains(i));
+    }
+    QCOMPARE(rig.serial.PortOpen(), marked != 0);
+    if (marked) {
+        QCOMPARE(rig.serial.CommPort(), marked);
+        QVERIFY(form.engine().state().RxBuffer.isEmpty());
+    }
+    QVERIFY(rig.prompts.messages.isEmpty());
+
+    form.close();
+    QVERIFY(!rig.serial.PortOpen());
+    QCOMPARE(rig.storedPort(), storedAtExit);
+    QCOMPARE(rig.processEnded, 1);
+}
+
+void TestStartupAndPorts::damagedSettingsFileDoesNotStopStartUp()
+{
+    FormRig rig({3});
+    QFile file(rig.settingsFile());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("\x00\xff[[[Settings\nCOM-Port=\x01\x02\n==\n", 30));
+    file.close();
+    Form1& form = rig.start();
+    QCOMPARE(form.Label_title->text(), QStringLiteral("Ready"));
+    QVERIFY(!rig.serial.PortOpen());
+    form.close();
+    QCOMPARE(rig.storedPort(), QStringLiteral("9"));
+}
+
+void TestStartupAndPorts::noUsablePortShowsTheBoxOnce()
+{
+    FormRig rig(QSet<int>{});
+    rig.serial.failures = {{3, SerialControl::OpenFailure::Busy}, {5, SerialControl::OpenFailure::PermissionDenied}};
+    Form1& form = rig.start();
+    QCOMPARE(rig.prompts.messages.size(), 1);
+    const Message& box = rig.prompts.messages.first();
+    QCOMPARE(box.text, QStringLiteral("No Com Ports available!"));
+    QCOMPARE(box.title, QStringLiteral("ComPortError"));
+    QCOMPARE(box.icon, MessageIcon::Critical);
+    const QStringList lines = box.detail.split('\n');
+    QCOMPARE(lines.size(), 9);
+    QVERIFY(lines[0].startsWith("COM1: ") && lines[0].contains("does not exist"));
+    QVERIFY(lines[2].contains("in use"));
+    QVERIFY(lines[4].contains("permission denied"));
+    QVERIFY(form.comItem(0)->isVisible());
+    for (int i = 1; i <= 9; ++i)
+        QVERIFY(!form.comItem(i)->isVisible());
+    QCOMPARE(rig.serial.CommPort(), 9);
+    QVERIFY(!rig.serial.PortOpen());
+}
+
+void TestStartupAndPorts::selectionMovesTheMark()
+{
+    FormRig rig({2, 5});
+    Form1& form = rig.start();
+    form.com_Click(2);
+    rig.serial.log.clear();
+    form.com_Click(5);
+    QVERIFY(!form.comItem(2)->isChecked());
+    QVERIFY(form.comItem(5)->isChecked());
+    QCOMPARE(rig.serial.log, (QStringList{"close 2", "open 5 in=2 len=0 out=16384 threshold=2"}));
+    form.com_Click(0);
+    QVERIFY(form.comItem(5)->isChecked());
+    QCOMPARE(rig.serial.log.size(), 2);
+    // The menu item's own click goes the same way.
+    form.comItem(2)->trigger();
+    QVERIFY(form.comItem(2)->isChecked());
+    QVERIFY(!form.comItem(5)->isChecked());
+    QCOMPARE(rig.serial.CommPort(), 2);
+}
+
+void TestStartupAndPorts::reselectingReopensAndEmptiesTheBuffer()
+{
+    FormRig rig({2});
+    Form1& form = rig.start();
+    form.com_Click(2);
+    form.engine().state().RxBuffer = "stale";
+    rig.serial.log.clear();
+    form.com_Click(2);
+    QCOMPARE(rig.serial.log.size(), 2);
+    QCOMPARE(rig.serial.log[0], QStringLiteral("close 2"));
+    QVERIFY(rig.serial.log[1].startsWith("open 2"));
+    QVERIFY(form.engine().state().RxBuffer.isEmpty());
+    QVERIFY(form.comItem(2)->isChecked());
+}
+
+void TestStartupAndPorts::failedOpenLeavesNoMark()
+{
+    FormRig rig({2, 7});
+    Form1& form = rig.start();
+    form.com_Click(2);
+    rig.serial.usablePorts.remove(7);
+    rig.serial.failures[7] = SerialControl::OpenFailure::Busy;
+    form.com_Click(7);
+    for (int i = 1; i <= 9; ++i)
+        QVERIFY(!form.comItem(i)->isChecked());
+    QVERIFY(!rig.serial.PortOpen());
+    QCOMPARE(rig.prompts.messages.size(), 1);
+    QVERIFY(rig.prompts.messages.first().text.startsWith("Com7 could not be opened"));
+    QVERIFY(rig.prompts.messages.first().text.contains("in use"));
+
+    rig.prompts.messages.clear();
+    form.updateCommand();
+    QCOMPARE(rig.prompts.texts(), QStringList{"No Com Port selected!"});
+}
+
+void TestStartupAndPorts::lostLineRemovesTheMark()
+{
+    FormRig rig({3});
+    Form1& form = rig.start();
+    form.com_Click(3);
+    rig.serial.hangUp();
+    QVERIFY(!form.comItem(3)->isChecked());
+    QVERIFY(!rig.serial.PortOpen());
+    rig.serial.Output("XX"); // writes nothing, raises nothing
+    QVERIFY(rig.serial.wire.isEmpty());
+    form.updateCommand();
+    QCOMPARE(rig.prompts.texts(), QStringList{"No Com Port selected!"});
+}
+
+void TestStartupAndPorts::exitStoresThePortAndEnds_data()
+{
+    QTest::addColumn<int>("how"); // 0 Escape, 1 Shift+Escape, 2 Exit button
+    QTest::addColumn<bool>("portSelected");
+    QTest::newRow("Escape") << 0 << true;
+    QTest::newRow("Shift+Escape") << 1 << true;
+    QTest::newRow("Exit button") << 2 << true;
+    QTest::newRow("Escape without a port") << 0 << false;
+}
+
+void TestStartupAndPorts::exitStoresThePortAndEnds()
+{
+    QFETCH(int, how);
+    QFETCH(bool, portSelected);
+    FormRig rig({5});
+    Form1& form = rig.start();
+    if (portSelected)
+        form.com_Click(5);
+    form.engine().setFirmwarePath(rig.programFolder() + "/x.bin");
+    if (how == 2)
+        form.toolbarButton(Form1::Exit)->trigger();
+    else
+        QTest::keyClick(form.Text_Filename, Qt::Key_Escape, how == 1 ? Qt::ShiftModifier : Qt::KeyboardModifiers());
+    QVERIFY(!rig.serial.PortOpen());
+    QCOMPARE(rig.storedPort(), portSelected ? QStringLiteral("5") : QStringLiteral("9"));
+    QVERIFY(rig.processEnded >= 1);
+    QVERIFY(!form.isVisible());
+}
+
+QTEST_MAIN(TestStartupAndPorts)
+#include "tst_startup_and_ports.moc"
