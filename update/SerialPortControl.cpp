@@ -44,7 +44,10 @@ bool SerialPortControl::setPortOpen(bool open)
                        tr("permission denied on %1 (the user may need to join the dialout group)").arg(device));
         return false;
     }
-    port.setPortName(device);
+    // The lock that keeps a second user off the device is taken per name: open the device by
+    // its real name, so that a symbolic link to it (/dev/serial/by-id/...) is not a way around it.
+    const QString realName = QFileInfo(device).canonicalFilePath();
+    port.setPortName(realName.isEmpty() ? device : realName);
     if (!port.open(QIODevice::ReadWrite)) {
         const auto error = port.error();
         if (error == QSerialPort::DeviceNotFoundError)

@@ -175,8 +175,8 @@ private slots:
     void openFailures();
     void hangUp_data();
     void hangUp();
-    void deviceForComPort_data();
-    void deviceForComPort();
+    void portMapping_data();
+    void portMapping();
     void opensTheDeviceMappedForItsPort();
 };
 
@@ -505,7 +505,7 @@ void TestSerialPortControl::hangUp()
     QVERIFY(!rig.control.PortOpen());
 }
 
-void TestSerialPortControl::deviceForComPort_data()
+void TestSerialPortControl::portMapping_data()
 {
     QTest::addColumn<QByteArray>("settings"); // no file when null
     QTest::addColumn<int>("port");
@@ -521,7 +521,7 @@ void TestSerialPortControl::deviceForComPort_data()
     QTest::newRow("no settings file") << QByteArray() << 1 << "/dev/ttyS0";
 }
 
-void TestSerialPortControl::deviceForComPort()
+void TestSerialPortControl::portMapping()
 {
     QFETCH(QByteArray, settings);
     QFETCH(int, port);
@@ -560,7 +560,7 @@ void TestSerialPortControl::opensTheDeviceMappedForItsPort()
                    + "\n");
     }
     QtEventPass pass;
-    SerialPortControl control(pass, [&](int port) { return deviceForComPort(settings, port); });
+    SerialPortControl control(pass, [&](int port) { return ::deviceForComPort(settings, port); });
 
     control.setCommPort(5);
     QVERIFY(!control.setPortOpen(true));

@@ -1,0 +1,134 @@
+// The utility's real serial control, clock and event loop against the module simulator
+// over a pseudo-terminal; only the message boxes are answered by the test.
+
+#include "AutoSizeLabel.h"
+#include "Form1.h"
+#include "RecordingPrompts.h"
+#include "SerialControl.h"
+#include "SimulatorProcess.h"
+#include "UpdateEngine.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <sys/resource.h>
+
+namespace {
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void update_data();
+    void update();
+    void communicationTest();
+
+private:
+    struct Bench {
+        QTemporaryDir dir;
+        SimulatorProcess sim;
+        RecordingPrompts prompts;
+        std::unique_ptr<Form1> form;
+        QString received() const { return dir.path() + "/received.bin"; }
+
+        QByteArray setUp(const QStringList& simArgs, int sectors)
+        {
+            const QString device = sim.start(simArgs + QStringList{"--out", received()});
+            if (device.isEmpty())
+                return QByteArray();
+            const QString settingsFile = dir.path() + "/Kestrune_Update_Utility.ini";
+            {
+                QSettings settings(settingsFile, QSettings::IniFormat);
+                settings.setValue("Ports/COM1", device);
+                settings.setValue("Settings/COM-Port", "1");
+            }
+            QByteArray image(sectors * 65536, Qt::Uninitialized);
+            for (int i = 0; i < image.size(); ++i)
+                image[i] = char((i * 31 + i / 977) & 0xFF);
+            QFile file(dir.path() + "/QVL-GEN-E2E.bin");
+            file.open(QIODevice::WriteOnly);
+            file.write(image);
+            file.close();
+
+            Form1Seams seams;
+            seams.settingsFile = settingsFile;
+            seams.programFolder = dir.path();
+            seams.prompts = &prompts;
+            seams.endProcess = [] {};
+            form = std::make_unique<Form1>(std::move(seams));
+            form->Form_Load();
+            form->show();
+            return image;
+        }
+    };
+};
+
+void TestEndToEnd::update_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<int>("sectors");
+    QTest::addColumn<int>("restarts");
+    QTest::newRow("two sectors") << QStringList{"--flash-time", "0.05"} << 2 << 0;
+    QTest::newRow("dropped request") << QStringList{"--flash-time", "0.05", "--drop-request", "1"} << 2 << 1;
+    QTest::newRow("at the wire rate") << QStringList{"--wire-rate", "--flash-time", "0.5"} << 1 << 0;
+}
+
+void TestEndToEnd::update()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, sectors);
+    QFETCH(int, restarts);
+    Bench bench;
+    const QByteArray image = bench.setUp(simArgs, sectors);
+    QVERIFY(!image.isEmpty());
+    QVERIFY(bench.form->MSComm1().PortOpen());
+    QVERIFY(bench.prompts.messages.isEmpty());
+
+    QString successShown;
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (bench.form->Label_title->text().startsWith("Update Successful"))
+            successShown = bench.form->Label_title->text();
+    });
+    watch.start();
+
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuBefore = cpuSeconds();
+    QTest::keyClick(bench.form->Text_Filename, Qt::Key_F1);
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double seconds = wall.elapsed() / 1000.0;
+    qInfo("update of %d sector(s): %.2f s wall, %.3f s CPU (%.2f %%)", sectors, seconds, cpu, 100 * cpu / seconds);
+
+    QVERIFY2(bench.prompts.messages.isEmpty(), qPrintable(bench.prompts.texts().join(" | ")));
+    QCOMPARE(successShown, QStringLiteral("Update Successful / Update erfolgreich"));
+    QCOMPARE(bench.form->Label_title->text(), QStringLiteral("Ready"));
+    QCOMPARE(bench.sim.events().filter(QRegularExpression("^announce ")).size(), 1 + restarts);
+    QFile received(bench.received());
+    QVERIFY(received.open(QIODevice::ReadOnly));
+    QVERIFY(received.readAll() == image);
+    QCOMPARE(bench.form->engine().state().ErrorCount, qint16(restarts));
+}
+
+void TestEndToEnd::communicationTest()
+{
+    Bench bench;
+    QVERIFY(!bench.setUp({"--comtest"}, 1).isEmpty());
+    QTest::keyClick(bench.form->Text_Filename, Qt::Key_T, Qt::ControlModifier);
+    QCOMPARE(bench.prompts.texts(), QStringList{"Serial Communication O.K."});
+    QVERIFY(bench.sim.events().contains("comtest ok"));
+}
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_end_to_end.moc"
