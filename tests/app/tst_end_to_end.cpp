@@ -32,6 +32,7 @@ private slots:
     void update_data();
     void update();
     void communicationTest();
+    void waitingUsesNoCpu();
 
 private:
     struct Bench {
@@ -128,6 +129,21 @@ void TestEndToEnd::communicationTest()
     QTest::keyClick(bench.form->Text_Filename, Qt::Key_T, Qt::ControlModifier);
     QCOMPARE(bench.prompts.texts(), QStringList{"Serial Communication O.K."});
     QVERIFY(bench.sim.events().contains("comtest ok"));
+}
+
+// The waits sleep in the event loop instead of spinning.
+void TestEndToEnd::waitingUsesNoCpu()
+{
+    Bench bench;
+    QVERIFY(!bench.setUp({}, 1).isEmpty());
+    const double before = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    bench.form->engine().warte(3);
+    const double share = (cpuSeconds() - before) / (wall.elapsed() / 1000.0);
+    qInfo("warte(3): %.2f %% of a core", 100 * share);
+    QVERIFY(wall.elapsed() >= 3000);
+    QVERIFY2(share < 0.03, qPrintable(QString::number(share)));
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -23,6 +23,7 @@ private slots:
     void lostLineRemovesTheMark();
     void exitStoresThePortAndEnds_data();
     void exitStoresThePortAndEnds();
+    void escapeDuringAnUpdateEndsTheProcess();
 };
 
 void TestStartupAndPorts::storedPortIsRestored_data()
@@ -202,6 +203,29 @@ void TestStartupAndPorts::exitStoresThePortAndEnds()
     QCOMPARE(rig.storedPort(), portSelected ? QStringLiteral("5") : QStringLiteral("9"));
     QVERIFY(rig.processEnded >= 1);
     QVERIFY(!form.isVisible());
+}
+
+// Escape pressed while the update waits for the module: the shut-down runs inside the wait
+// and the process ends there.
+void TestStartupAndPorts::escapeDuringAnUpdateEndsTheProcess()
+{
+    FormRig rig({6});
+    rig.storeSetting("Settings/COM-Port", "6");
+    rig.writeImage("QVL-GEN-A.bin", 2 * 65536);
+    Form1& form = rig.start();
+    bool imageOpenBefore = false;
+    int endedAt = -1;
+    rig.world.at(3000, [&] {
+        imageOpenBefore = form.engine().imageOpen();
+        QTest::keyClick(form.Text_Filename, Qt::Key_Escape);
+        endedAt = rig.processEnded;
+    });
+    form.updateCommand();
+    QVERIFY(imageOpenBefore);
+    QVERIFY(endedAt >= 1);
+    QCOMPARE(rig.storedPort(), QStringLiteral("6"));
+    QVERIFY(!rig.serial.PortOpen());
+    QVERIFY(!form.engine().imageOpen());
 }
 
 QTEST_MAIN(TestStartupAndPorts)
