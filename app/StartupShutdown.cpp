@@ -1,12 +1,14 @@
 #include "Form1.h"
 
 #include "AutoSizeLabel.h"
+#include "Prompts.h"
 #include "SerialControl.h"
 #include "UpdateEngine.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QRegularExpression>
 #include <QSettings>
 
@@ -76,6 +78,13 @@ void Form1::storePortNumber()
     QSettings settings(io.settingsFile, QSettings::IniFormat);
     settings.setValue(PortKey, QString::number(serial->CommPort()));
     settings.sync();
+    if (settings.status() != QSettings::NoError)
+        // The operator would otherwise find another port selected at the next start.
+        prompts->showMessage({QStringLiteral("The COM port number could not be stored in %1.\n"
+                                             "The next start will not select COM%2 by itself.")
+                                  .arg(QDir::toNativeSeparators(io.settingsFile))
+                                  .arg(serial->CommPort()),
+                              applicationTitle(), MessageIcon::Critical});
 }
 
 void Form1::closeEvent(QCloseEvent* event)
@@ -96,6 +105,8 @@ void Form1::exitCommand()
         serial->setPortOpen(false);
     engine().closeImage();
     storePortNumber();
+    // The close below would run the same three steps again; once is enough.
+    unloaded = true;
     close();
     io.endProcess();
 }

@@ -5,7 +5,7 @@
 #include "Form1.h"
 #include "RecordingPrompts.h"
 #include "SerialControl.h"
-#include "SimulatorProcess.h"
+#include "RealBench.h"
 #include "UpdateEngine.h"
 
 #include <QElapsedTimer>
@@ -16,15 +16,6 @@
 #include <QtTest>
 #include <sys/resource.h>
 
-namespace {
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-} // namespace
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
@@ -34,44 +25,6 @@ private slots:
     void communicationTest();
     void waitingUsesNoCpu();
 
-private:
-    struct Bench {
-        QTemporaryDir dir;
-        SimulatorProcess sim;
-        RecordingPrompts prompts;
-        std::unique_ptr<Form1> form;
-        QString received() const { return dir.path() + "/received.bin"; }
-
-        QByteArray setUp(const QStringList& simArgs, int sectors)
-        {
-            const QString device = sim.start(simArgs + QStringList{"--out", received()});
-            if (device.isEmpty())
-                return QByteArray();
-            const QString settingsFile = dir.path() + "/Kestrune_Update_Utility.ini";
-            {
-                QSettings settings(settingsFile, QSettings::IniFormat);
-                settings.setValue("Ports/COM1", device);
-                settings.setValue("Settings/COM-Port", "1");
-            }
-            QByteArray image(sectors * 65536, Qt::Uninitialized);
-            for (int i = 0; i < image.size(); ++i)
-                image[i] = char((i * 31 + i / 977) & 0xFF);
-            QFile file(dir.path() + "/QVL-GEN-E2E.bin");
-            file.open(QIODevice::WriteOnly);
-            file.write(image);
-            file.close();
-
-            Form1Seams seams;
-            seams.settingsFile = settingsFile;
-            seams.programFolder = dir.path();
-            seams.prompts = &prompts;
-            seams.endProcess = [] {};
-            form = std::make_unique<Form1>(std::move(seams));
-            form->Form_Load();
-            form->show();
-            return image;
-        }
-    };
 };
 
 void TestEndToEnd::update_data()
@@ -89,7 +42,7 @@ void TestEndToEnd::update()
     QFETCH(QStringList, simArgs);
     QFETCH(int, sectors);
     QFETCH(int, restarts);
-    Bench bench;
+    RealBench bench;
     const QByteArray image = bench.setUp(simArgs, sectors);
     QVERIFY(!image.isEmpty());
     QVERIFY(bench.form->MSComm1().PortOpen());
@@ -124,7 +77,7 @@ void TestEndToEnd::update()
 
 void TestEndToEnd::communicationTest()
 {
-    Bench bench;
+    RealBench bench;
     QVERIFY(!bench.setUp({"--comtest"}, 1).isEmpty());
     QTest::keyClick(bench.form->Text_Filename, Qt::Key_T, Qt::ControlModifier);
     QCOMPARE(bench.prompts.texts(), QStringList{"Serial Communication O.K."});
@@ -134,7 +87,7 @@ void TestEndToEnd::communicationTest()
 // The waits sleep in the event loop instead of spinning.
 void TestEndToEnd::waitingUsesNoCpu()
 {
-    Bench bench;
+    RealBench bench;
     QVERIFY(!bench.setUp({}, 1).isEmpty());
     const double before = cpuSeconds();
     QElapsedTimer wall;

@@ -152,21 +152,25 @@ void TestAddFile::newNameIsCopiedWithoutQuestion_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("sourceIsLink");
+    QTest::addColumn<bool>("staleTemporary"); // a longer "<name>.part" left by an earlier run
 
-    QTest::newRow("small image") << ImageName << QByteArray("\x00\x01\xff image\r\n", 11) << false;
-    QTest::newRow("empty file") << ImageName << QByteArray() << false;
-    QTest::newRow("several copy buffers") << ImageName << randomBytes(3 * 65536 + 17) << false;
-    QTest::newRow("exactly one sector") << ImageName << randomBytes(65536) << false;
-    QTest::newRow("any name is taken") << QStringLiteral("notes.txt") << QByteArray("not an image") << false;
+    QTest::newRow("small image") << ImageName << QByteArray("\x00\x01\xff image\r\n", 11) << false << false;
+    QTest::newRow("empty file") << ImageName << QByteArray() << false << false;
+    QTest::newRow("several copy buffers") << ImageName << randomBytes(3 * 65536 + 17) << false << false;
+    QTest::newRow("exactly one sector") << ImageName << randomBytes(65536) << false << false;
+    QTest::newRow("any name is taken")
+        << QStringLiteral("notes.txt") << QByteArray("not an image") << false << false;
     QTest::newRow("spaces and accents")
-        << QStringLiteral("QVL-GEN Größe ü.bin") << QByteArray("image") << false;
-    QTest::newRow("chosen through a link") << ImageName << randomBytes(1000) << true;
+        << QStringLiteral("QVL-GEN Größe ü.bin") << QByteArray("image") << false << false;
+    QTest::newRow("chosen through a link") << ImageName << randomBytes(1000) << true << false;
+    QTest::newRow("over a stale temporary file") << ImageName << randomBytes(1000) << false << true;
 }
 
 void TestAddFile::newNameIsCopiedWithoutQuestion() {
     QFETCH(QString, name);
     QFETCH(QByteArray, content);
     QFETCH(bool, sourceIsLink);
+    QFETCH(bool, staleTemporary);
     QVERIFY(writeFile(inProgram(QStringLiteral("QVL-GEN-other.bin")), LibraryContent));
     QString source = inOther(name);
     QVERIFY(writeFile(source, content));
@@ -176,6 +180,8 @@ void TestAddFile::newNameIsCopiedWithoutQuestion() {
         QVERIFY(QFile::link(source, link));
         source = link;
     }
+    if (staleTemporary)
+        QVERIFY(writeFile(inProgram(name + QStringLiteral(".part")), randomBytes(5000)));
 
     FixedDialog dialog(source);
     QCOMPARE(addFirmwareFile(program, dialog, prompts, world), AddFileResult::Copied);

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "Form1.h"
+#include "RecordingPrompts.h"
+#include "SimulatorProcess.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <memory>
+#include <sys/resource.h>
+
+// CPU time of this process so far, in seconds.
+inline double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The main window with its real serial control, clock and event loop, COM1 mapped to the
+// module simulator's pseudo-terminal; only the message boxes are answered by the test.
+struct RealBench {
+    QTemporaryDir dir;
+    SimulatorProcess sim;
+    RecordingPrompts prompts;
+    std::unique_ptr<Form1> form;
+    QString received() const { return dir.path() + "/received.bin"; }
+
+    QByteArray setUp(const QStringList& simArgs, int sectors)
+    {
+        const QString device = sim.start(simArgs + QStringList{"--out", received()});
+        if (device.isEmpty())
+            return QByteArray();
+        const QString settingsFile = dir.path() + "/Kestrune_Update_Utility.ini";
+        {
+            QSettings settings(settingsFile, QSettings::IniFormat);
+            settings.setValue("Ports/COM1", device);
+            settings.setValue("Settings/COM-Port", "1");
+        }
+        QByteArray image(sectors * 65536, Qt::Uninitialized);
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char((i * 31 + i / 977) & 0xFF);
+        QFile file(dir.path() + "/QVL-GEN-E2E.bin");
+        file.open(QIODevice::WriteOnly);
+        file.write(image);
+        file.close();
+
+        Form1Seams seams;
+        seams.settingsFile = settingsFile;
+        seams.programFolder = dir.path();
+        seams.prompts = &prompts;
+        seams.endProcess = [] {};
+        form = std::make_unique<Form1>(std::move(seams));
+        form->Form_Load();
+        form->show();
+        return image;
+    }
+};

@@ -1,0 +1,198 @@
+// Faults an operator can meet, each ending in the state the operator would expect: a clear
+// message, the ready display, the Update button enabled, nothing lost, no hang.
+
+#include "AddFile.h"
+#include "AutoSizeLabel.h"
+#include "FirmwareSelection.h"
+#include "FormRig.h"
+#include "UpdateEngine.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLineEdit>
+#include <QtTest>
+
+namespace {
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries |
+                                                              QDir::System)
+                   .size());
+}
+
+void expectReady(Form1& form)
+{
+    QCOMPARE(form.Label_title->text(), QStringLiteral("Ready"));
+    QVERIFY(form.toolbarButton(Form1::Update)->isEnabled());
+    QVERIFY(!form.engine().imageOpen());
+    QVERIFY(!form.updateRunning());
+}
+
+// Deletes the image after it was chosen and before it is opened.
+class VanishingChooser : public ImageChooser {
+public:
+    QString chooseImage(const QStringList& names) override
+    {
+        QFile::remove(folder + "/" + names.first());
+        return names.first();
+    }
+    QString folder;
+};
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void answersOneByteAtATime();
+    void imageTruncatedDuringTheTransfer();
+    void imageDeletedAfterTheChoice();
+    void settingsFileCannotBeRead();
+    void settingsCannotBeStoredAtShutDown();
+    void programFolderCannotBeWritten();
+    void allPortsUnusable();
+    void tenUpdatesLeaveNoDescriptorBehind();
+};
+
+void TestFaults::answersOneByteAtATime()
+{
+    FormRig rig({1});
+    rig.storeSetting("Settings/COM-Port", "1");
+    const QByteArray image = rig.writeImage("QVL-GEN-A.bin", 3 * 65536);
+    rig.module->script.splitAnswers = true;
+    Form1& form = rig.start();
+    QTest::keyClick(form.Text_Filename, Qt::Key_F1);
+    QCOMPARE(rig.module->completedImage, image);
+    QCOMPARE(form.engine().state().ErrorCount, qint16(0));
+    expectReady(form);
+}
+
+void TestFaults::imageTruncatedDuringTheTransfer()
+{
+    FormRig rig({1});
+    rig.storeSetting("Settings/COM-Port", "1");
+    rig.writeImage("QVL-GEN-A.bin", 3 * 65536);
+    Form1& form = rig.start();
+    rig.world.at(3000, [&] { QFile::resize(rig.programFolder() + "/QVL-GEN-A.bin", 70000); });
+    form.updateCommand();
+    QCOMPARE(rig.prompts.messages.size(), 1);
+    QVERIFY(rig.prompts.messages.first().text.contains("could not be read to its end"));
+    QCOMPARE(rig.module->completedTransfers, 0);
+    // Nothing beyond what the file still held was sent.
+    QVERIFY(rig.serial.wire.size() < 12 + 3 + 2 * 65536);
+    expectReady(form);
+}
+
+void TestFaults::imageDeletedAfterTheChoice()
+{
+    FormRig rig({1});
+    rig.storeSetting("Settings/COM-Port", "1");
+    rig.writeImage("QVL-GEN-A.bin", 65536);
+    rig.writeImage("QVL-GEN-B.bin", 65536);
+    VanishingChooser chooser;
+    chooser.folder = rig.programFolder();
+    Form1Seams seams;
+    seams.settingsFile = rig.settingsFile();
+    seams.programFolder = rig.programFolder();
+    seams.clock = &rig.world;
+    seams.events = &rig.world;
+    seams.timer = &rig.timer;
+    seams.serial = &rig.serial;
+    seams.prompts = &rig.prompts;
+    seams.imageChooser = &chooser;
+    seams.endProcess = [] {};
+    Form1 form(std::move(seams));
+    form.Form_Load();
+    form.ExpertMode = true;
+    form.updateCommand();
+    QCOMPARE(rig.prompts.messages.size(), 1);
+    QVERIFY(rig.prompts.messages.first().text.contains("cannot be opened"));
+    QCOMPARE(rig.module->announcements, 0);
+    expectReady(form);
+}
+
+// A folder where the settings file should be: nothing can be read or written there.
+void TestFaults::settingsFileCannotBeRead()
+{
+    FormRig rig({2});
+    QVERIFY(QDir().mkpath(rig.settingsFile()));
+    Form1& form = rig.start();
+    QCOMPARE(form.Label_title->text(), QStringLiteral("Ready"));
+    QVERIFY(rig.prompts.messages.isEmpty());
+    form.close();
+    QCOMPARE(rig.processEnded, 1);
+    QCOMPARE(rig.prompts.messages.size(), 1);
+    QVERIFY(rig.prompts.messages.first().text.startsWith("The COM port number could not be stored"));
+}
+
+void TestFaults::settingsCannotBeStoredAtShutDown()
+{
+    FormRig rig({2});
+    rig.storeSetting("Settings/COM-Port", "2");
+    Form1& form = rig.start();
+    QVERIFY(form.comItem(2)->isChecked());
+    // The settings folder turns into something no file can be written in.
+    QDir(rig.dir.path() + "/settings").removeRecursively();
+    QFile blocker(rig.dir.path() + "/settings");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QTest::keyClick(form.Text_Filename, Qt::Key_Escape);
+    QCOMPARE(rig.prompts.messages.size(), 1);
+    QVERIFY(rig.prompts.messages.first().text.contains("COM2"));
+    QVERIFY(!rig.serial.PortOpen());
+    QVERIFY(rig.processEnded >= 1);
+}
+
+void TestFaults::programFolderCannotBeWritten()
+{
+    FormRig rig({1});
+    const QString source = rig.dir.path() + "/QVL-GEN-NEW.bin";
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(1000, 'x'));
+    file.close();
+    // A folder in the way of the temporary copy fails the write, also for root.
+    QVERIFY(QDir().mkpath(rig.programFolder() + "/QVL-GEN-NEW.bin.part"));
+    rig.fileDialog.path = source;
+    Form1& form = rig.start();
+    form.toolbarButton(Form1::AddFile)->setVisible(true);
+    form.toolbarButton(Form1::AddFile)->trigger();
+    QCOMPARE(rig.prompts.messages.size(), 1);
+    QCOMPARE(rig.prompts.messages.first().icon, MessageIcon::Critical);
+    QVERIFY(rig.prompts.messages.first().text.startsWith("The file could not be added."));
+    QVERIFY(!QFile::exists(rig.programFolder() + "/QVL-GEN-NEW.bin"));
+}
+
+void TestFaults::allPortsUnusable()
+{
+    FormRig rig(QSet<int>{});
+    for (int port = 1; port <= 9; ++port)
+        rig.serial.failures[port] = port % 2 ? SerialControl::OpenFailure::Busy : SerialControl::OpenFailure::Absent;
+    Form1& form = rig.start();
+    QCOMPARE(rig.prompts.texts(), QStringList{"No Com Ports available!"});
+    QCOMPARE(rig.prompts.messages.first().detail.count("in use"), 5);
+    QCOMPARE(rig.prompts.messages.first().detail.count("does not exist"), 4);
+    QTest::keyClick(form.Text_Filename, Qt::Key_F1);
+    QCOMPARE(rig.prompts.texts(), (QStringList{"No Com Ports available!", "No Com Port selected!"}));
+    QVERIFY(rig.serial.wire.isEmpty());
+    expectReady(form);
+}
+
+void TestFaults::tenUpdatesLeaveNoDescriptorBehind()
+{
+    FormRig rig({1});
+    rig.storeSetting("Settings/COM-Port", "1");
+    rig.writeImage("QVL-GEN-A.bin", 65536);
+    Form1& form = rig.start();
+    form.updateCommand(); // the first one may open what stays open for the run
+    const int before = openDescriptors();
+    for (int i = 0; i < 10; ++i) {
+        rig.module->script.dropEnd = {rig.module->announcements + 1}; // one restart in each
+        form.updateCommand();
+    }
+    QCOMPARE(rig.module->completedTransfers, 11);
+    QCOMPARE(openDescriptors(), before);
+    expectReady(form);
+}
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
