@@ -10,6 +10,8 @@ public:
     virtual ~EventPass() = default;
     // Handles pending events; when there are none, sleeps until the next one or about 10 ms.
     virtual void runOnce() = 0;
+    // Handles the events already pending and returns at once, without sleeping.
+    virtual void runPending() = 0;
 };
 
 class IntervalTimer {

@@ -56,7 +56,7 @@ void UpdateEngine::SendFirmware()
         warte(1);
         const int BlockLength = io.MSComm1.OutBufferSize();
         for (int b = 0; b < BlocksPerSector; ++b) {
-            io.events.runOnce();
+            io.events.runPending();
             io.display.setStatusText(QStringLiteral("Sending Sector") + number(sector) +
                                      QStringLiteral("   Block") + number(b));
             if (!image.readBlock(BlockLength, block)) {

@@ -15,6 +15,11 @@ void QtEventPass::runOnce()
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+void QtEventPass::runPending()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
 QtIntervalTimer::QtIntervalTimer(int intervalMs)
 {
     timer.setInterval(intervalMs);

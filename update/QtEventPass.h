@@ -11,6 +11,7 @@ class QtEventPass : public EventPass {
 public:
     QtEventPass();
     void runOnce() override;
+    void runPending() override;
 
 private:
     QTimer wakeUp;

@@ -10,20 +10,17 @@
 SerialPortControl::SerialPortControl(EventPass& events, DeviceMap deviceForPort, QObject* parent)
     : SerialControl(parent)
     , events(events)
-    , deviceForPort(std::move(deviceForPort))
-{
+    , deviceForPort(std::move(deviceForPort)) {
     connect(&port, &QSerialPort::readyRead, this, &SerialPortControl::handleReadyRead);
     connect(&port, &QSerialPort::errorOccurred, this, &SerialPortControl::handleError);
 }
 
-SerialPortControl::~SerialPortControl()
-{
+SerialPortControl::~SerialPortControl() {
     if (port.isOpen())
         port.close();
 }
 
-bool SerialPortControl::setPortOpen(bool open)
-{
+bool SerialPortControl::setPortOpen(bool open) {
     if (!open) {
         if (port.isOpen())
             port.close();
@@ -40,8 +37,9 @@ bool SerialPortControl::setPortOpen(bool open)
         return false;
     }
     if (::access(path.constData(), R_OK | W_OK) != 0) {
-        setOpenFailure(OpenFailure::PermissionDenied,
-                       tr("permission denied on %1 (the user may need to join the dialout group)").arg(device));
+        setOpenFailure(
+            OpenFailure::PermissionDenied,
+            tr("permission denied on %1 (the user may need to join the dialout group)").arg(device));
         return false;
     }
     // The lock that keeps a second user off the device is taken per name: open the device by
@@ -71,16 +69,14 @@ bool SerialPortControl::setPortOpen(bool open)
     return true;
 }
 
-qint64 SerialPortControl::bytesWaitingToGo() const
-{
+qint64 SerialPortControl::bytesWaitingToGo() const {
     int kernelQueue = 0;
     if (port.isOpen() && ::ioctl(port.handle(), TIOCOUTQ, &kernelQueue) != 0)
         kernelQueue = 0;
     return port.bytesToWrite() + kernelQueue;
 }
 
-void SerialPortControl::Output(const QByteArray& text)
-{
+void SerialPortControl::Output(const QByteArray& text) {
     if (!port.isOpen())
         return;
     port.write(text);
@@ -91,19 +87,16 @@ void SerialPortControl::Output(const QByteArray& text)
         events.runOnce();
 }
 
-QByteArray SerialPortControl::Input()
-{
+QByteArray SerialPortControl::Input() {
     return port.isOpen() ? port.readAll() : QByteArray();
 }
 
-void SerialPortControl::handleReadyRead()
-{
+void SerialPortControl::handleReadyRead() {
     if (RThreshold() > 0 && port.bytesAvailable() >= RThreshold())
         raise(comEvReceive);
 }
 
-void SerialPortControl::handleError(QSerialPort::SerialPortError error)
-{
+void SerialPortControl::handleError(QSerialPort::SerialPortError error) {
     switch (error) {
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:

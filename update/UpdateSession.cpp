@@ -67,7 +67,7 @@ void UpdateEngine::showPortError()
 bool UpdateEngine::identifyModule()
 {
     for (;;) {
-        io.events.runOnce();
+        io.events.runPending();
         for (;;) {
             session.RxBuffer.clear();
             io.MSComm1.Output(ModuleProbe);

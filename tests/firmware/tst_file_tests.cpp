@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace fwtest;
@@ -68,6 +67,7 @@ void TestFileTests::fileExists_data() {
     QTest::newRow("missing file") << "missing.bin" << false;
     QTest::newRow("file in a missing folder") << "nowhere/plain.bin" << false;
     QTest::newRow("file below a file") << "plain.bin/x.bin" << false;
+    QTest::newRow("file with trailing slash") << "plain.bin/" << false;
     QTest::newRow("dangling link") << "dangling.bin" << false;
     QTest::newRow("empty path") << "<empty>" << false;
 }

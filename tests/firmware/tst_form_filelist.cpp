@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
-#include <QPointer>
 #include <QTimer>
 #include <QtTest>
 #include <functional>

@@ -10,8 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-Pty::Pty()
-{
+Pty::Pty() {
     char name[256] = {};
     if (::openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
         setupError = QString::fromLocal8Bit(std::strerror(errno));
@@ -29,15 +28,13 @@ Pty::Pty()
     ::fcntl(slaveFd, F_SETFD, FD_CLOEXEC);
 }
 
-Pty::~Pty()
-{
+Pty::~Pty() {
     closeMaster();
     if (slaveFd >= 0)
         ::close(slaveFd);
 }
 
-bool Pty::write(const QByteArray& bytes)
-{
+bool Pty::write(const QByteArray& bytes) {
     qsizetype done = 0;
     while (masterFd >= 0 && done < bytes.size()) {
         const ssize_t n = ::write(masterFd, bytes.constData() + done, size_t(bytes.size() - done));
@@ -55,8 +52,7 @@ bool Pty::write(const QByteArray& bytes)
     return masterFd >= 0;
 }
 
-QByteArray Pty::readAvailable()
-{
+QByteArray Pty::readAvailable() {
     QByteArray got;
     char chunk[4096];
     while (masterFd >= 0) {
@@ -68,8 +64,7 @@ QByteArray Pty::readAvailable()
     return got;
 }
 
-QByteArray Pty::read(qsizetype count, int timeoutMs)
-{
+QByteArray Pty::read(qsizetype count, int timeoutMs) {
     QByteArray got;
     QDeadlineTimer deadline(timeoutMs);
     while (got.size() < count && !deadline.hasExpired()) {
@@ -83,8 +78,7 @@ QByteArray Pty::read(qsizetype count, int timeoutMs)
     return got;
 }
 
-void Pty::closeMaster()
-{
+void Pty::closeMaster() {
     if (masterFd >= 0)
         ::close(masterFd);
     masterFd = -1;

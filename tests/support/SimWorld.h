@@ -18,6 +18,7 @@ public:
     double seconds() const override { return double(nowMs) / 1000.0; }
     quint32 ticks() const override { return quint32(tickBase + quint64(nowMs)); }
     void runOnce() override;
+    void runPending() override { runDue(); }
 
     qint64 now() const { return nowMs; }
     void setTickBase(quint64 base) { tickBase = base; }

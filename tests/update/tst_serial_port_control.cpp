@@ -13,11 +13,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <atomic>
+#include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(SerialControl::OpenFailure)
@@ -30,16 +34,14 @@ constexpr int blockSize = 16384;
 
 // Block number `k` of a transfer: every byte value in each run of 256, shifted from run to
 // run and from block to block, so that a lost, doubled, swapped or rewritten byte shows.
-QByteArray block(int k, qsizetype size = blockSize)
-{
+QByteArray block(int k, qsizetype size = blockSize) {
     QByteArray bytes(size, Qt::Uninitialized);
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = char((i + i / 256 + 37 * k) & 0xff);
     return bytes;
 }
 
-QByteArray joined(const QList<QByteArray>& parts)
-{
+QByteArray joined(const QList<QByteArray>& parts) {
     QByteArray all;
     for (const QByteArray& part : parts)
         all += part;
@@ -47,8 +49,7 @@ QByteArray joined(const QList<QByteArray>& parts)
 }
 
 // Empty when equal, else where and how the two differ.
-QString difference(const QByteArray& got, const QByteArray& want)
-{
+QString difference(const QByteArray& got, const QByteArray& want) {
     const qsizetype common = qMin(got.size(), want.size());
     qsizetype at = 0;
     while (at < common && got[at] == want[at])
@@ -63,18 +64,16 @@ QString difference(const QByteArray& got, const QByteArray& want)
         .arg(at < want.size() ? QString::number(quint8(want[at]), 16) : QStringLiteral("nothing"));
 }
 
-double cpuSeconds()
-{
+double cpuSeconds() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // How many bytes the kernel takes from a pseudo-terminal's slave side while nobody reads the
 // master: what may be out of the control's hands and still not at the peer.
-qsizetype kernelCapacity()
-{
+qsizetype kernelCapacity() {
     Pty pty;
     termios raw{};
     ::tcgetattr(pty.slave(), &raw);
@@ -99,13 +98,11 @@ qsizetype kernelCapacity()
 // Running as root, become nobody (keeping the way back) for as long as this lives.
 class NotRoot {
 public:
-    NotRoot()
-    {
+    NotRoot() {
         if (::geteuid() == 0)
             dropped = ::setresuid(65534, 65534, 0) == 0;
     }
-    ~NotRoot()
-    {
+    ~NotRoot() {
         if (dropped && ::setresuid(0, 0, 0) != 0)
             qFatal("cannot become root again");
     }
@@ -128,8 +125,7 @@ struct Rig {
     QTimer drainer;
 
     Rig()
-        : control(pass, [this](int) { return pty.slavePath(); })
-    {
+        : control(pass, [this](int) { return pty.slavePath(); }) {
         control.setInBufferSize(2);
         control.setInputLen(0);
         control.setOutBufferSize(blockSize);
@@ -146,12 +142,39 @@ struct Rig {
     }
 
     bool open() { return pty.isValid() && control.setPortOpen(true); }
-    bool waitReceived(qsizetype count, int timeoutMs = 3000)
-    {
+    // Calls Output for each text in turn. Should Output hold the thread without running the
+    // event loop, the peer's drain timer never fires: a reader on another thread then frees it
+    // after 3 s, and the answer is true.
+    bool outputAll(const QList<QByteArray>& texts, const std::function<void()>& beforeEach = {},
+                   const std::function<void(const QByteArray&)>& afterEach = {}) {
+        std::atomic<bool> done{false};
+        std::atomic<bool> rescued{false};
+        std::thread rescuer([&] {
+            for (int waited = 0; waited < 3000 && !done; waited += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            char sink[4096];
+            while (!done) {
+                if (::read(pty.master(), sink, sizeof sink) > 0)
+                    rescued = true;
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        for (const QByteArray& text : texts) {
+            if (beforeEach)
+                beforeEach();
+            control.Output(text);
+            if (afterEach)
+                afterEach(text);
+        }
+        done = true;
+        rescuer.join();
+        return rescued;
+    }
+    bool waitReceived(qsizetype count, int timeoutMs = 3000) {
         return QTest::qWaitFor([&] { return received.size() >= count; }, timeoutMs);
     }
-    bool waitWire(qsizetype count, int timeoutMs = 3000)
-    {
+    bool waitWire(qsizetype count, int timeoutMs = 3000) {
         return QTest::qWaitFor([&] { return wire.size() >= count; }, timeoutMs);
     }
 };
@@ -180,8 +203,7 @@ private slots:
     void opensTheDeviceMappedForItsPort();
 };
 
-void TestSerialPortControl::lineSettings()
-{
+void TestSerialPortControl::lineSettings() {
     Rig rig;
     QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText() + rig.pty.error()));
     QVERIFY(rig.control.PortOpen());
@@ -194,8 +216,7 @@ void TestSerialPortControl::lineSettings()
     QCOMPARE(line.c_iflag & (IXON | IXOFF), tcflag_t(0));
 }
 
-void TestSerialPortControl::bytesOnTheWire_data()
-{
+void TestSerialPortControl::bytesOnTheWire_data() {
     QTest::addColumn<QList<QByteArray>>("writes");
     // A sector count of 10 is a line feed: a line that is not raw would send CR LF.
     QTest::newRow("announcement of 10 sectors") << QList<QByteArray>{QByteArray("OK\x0a")};
@@ -206,14 +227,12 @@ void TestSerialPortControl::bytesOnTheWire_data()
     QTest::newRow("short texts") << QList<QByteArray>{"U", "P", QByteArray(1, '\0'), "OK"};
 }
 
-void TestSerialPortControl::bytesOnTheWire()
-{
+void TestSerialPortControl::bytesOnTheWire() {
     QFETCH(QList<QByteArray>, writes);
     Rig rig;
     QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText() + rig.pty.error()));
     rig.drainer.start();
-    for (const QByteArray& text : writes)
-        rig.control.Output(text);
+    QVERIFY2(!rig.outputAll(writes), "Output held the thread without running the event loop");
     const QByteArray want = joined(writes);
     QVERIFY(rig.waitWire(want.size()));
     QTest::qWait(20); // nothing more may follow
@@ -223,20 +242,18 @@ void TestSerialPortControl::bytesOnTheWire()
     QVERIFY(rig.commEvents.isEmpty());
 }
 
-void TestSerialPortControl::receive_data()
-{
+void TestSerialPortControl::receive_data() {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<int>("exactEvents"); // -1: at least one
     QTest::newRow("two-byte answer") << QByteArray("OK") << 1;
     // Carriage return, ^C, ^S, ^Q, DEL and the rest: a line that is not raw would eat or
     // rewrite some of them.
     QTest::newRow("every byte value") << block(0, 256) << -1;
-    QTest::newRow("a sector's worth with InBufferSize 2") << joined({block(4), block(5), block(6), block(7)})
-                                                          << -1;
+    QTest::newRow("a sector's worth with InBufferSize 2")
+        << joined({block(4), block(5), block(6), block(7)}) << -1;
 }
 
-void TestSerialPortControl::receive()
-{
+void TestSerialPortControl::receive() {
     QFETCH(QByteArray, answer);
     QFETCH(int, exactEvents);
     Rig rig;
@@ -253,8 +270,7 @@ void TestSerialPortControl::receive()
         QCOMPARE(rig.commEvents.size(), exactEvents);
 }
 
-void TestSerialPortControl::threshold_data()
-{
+void TestSerialPortControl::threshold_data() {
     QTest::addColumn<int>("rThreshold");
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<QByteArray>("second");
@@ -262,8 +278,7 @@ void TestSerialPortControl::threshold_data()
     QTest::newRow("3: two bytes, then one") << 3 << QByteArray("EN") << QByteArray("!");
 }
 
-void TestSerialPortControl::threshold()
-{
+void TestSerialPortControl::threshold() {
     QFETCH(int, rThreshold);
     QFETCH(QByteArray, first);
     QFETCH(QByteArray, second);
@@ -280,8 +295,7 @@ void TestSerialPortControl::threshold()
     QCOMPARE(rig.commEvents, QList<int>{SerialControl::comEvReceive});
 }
 
-void TestSerialPortControl::outputWaitsForAPeerThatDoesNotRead()
-{
+void TestSerialPortControl::outputWaitsForAPeerThatDoesNotRead() {
     const qsizetype capacity = kernelCapacity();
     Rig rig;
     QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText() + rig.pty.error()));
@@ -299,22 +313,23 @@ void TestSerialPortControl::outputWaitsForAPeerThatDoesNotRead()
         peerReads = true;
         rig.drainer.start();
     });
-
     QElapsedTimer clock;
     clock.start();
     int mostTicksInOneCall = 0;
     qsizetype sent = 0;
     qsizetype mostLeftBehind = 0;
-    for (const QByteArray& b : blocks) {
-        const int before = ticks;
-        rig.control.Output(b);
-        sent += b.size();
-        mostTicksInOneCall = qMax(mostTicksInOneCall, ticks - before);
-        // Not yet at the peer: in Qt's buffer and the kernel's.
-        mostLeftBehind = qMax(mostLeftBehind, sent - rig.wire.size());
-    }
+    int ticksBefore = 0;
+    const bool rescued = rig.outputAll(
+        blocks, [&] { ticksBefore = ticks; },
+        [&](const QByteArray& b) {
+            sent += b.size();
+            mostTicksInOneCall = qMax(mostTicksInOneCall, ticks - ticksBefore);
+            // Not yet at the peer: in Qt's buffer and the kernel's.
+            mostLeftBehind = qMax(mostLeftBehind, sent - rig.wire.size());
+        });
     const qint64 took = clock.elapsed();
 
+    QVERIFY2(!rescued, "Output held the thread without running the event loop");
     QVERIFY2(peerReads, "Output returned although the peer had read nothing");
     QVERIFY2(took >= 250, qPrintable(QStringLiteral("returned after %1 ms").arg(took)));
     QVERIFY2(mostTicksInOneCall >= 10,
@@ -329,16 +344,14 @@ void TestSerialPortControl::outputWaitsForAPeerThatDoesNotRead()
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
 }
 
-void TestSerialPortControl::staleInputIsDropped_data()
-{
+void TestSerialPortControl::staleInputIsDropped_data() {
     QTest::addColumn<QByteArray>("stale");
     QTest::newRow("part of an answer") << QByteArray("O");
     QTest::newRow("whole lines") << QByteArray("OK\nEN\r\n");
     QTest::newRow("a kilobyte of noise") << block(9, 1024);
 }
 
-void TestSerialPortControl::staleInputIsDropped()
-{
+void TestSerialPortControl::staleInputIsDropped() {
     QFETCH(QByteArray, stale);
     Rig rig;
     QVERIFY(rig.pty.isValid());
@@ -353,8 +366,7 @@ void TestSerialPortControl::staleInputIsDropped()
     QCOMPARE(rig.received + rig.control.Input(), QByteArray("UP"));
 }
 
-void TestSerialPortControl::openFailures_data()
-{
+void TestSerialPortControl::openFailures_data() {
     QTest::addColumn<QString>("situation");
     QTest::addColumn<OpenFailure>("failure");
     QTest::addColumn<QString>("reason"); // a word the text must hold besides the device
@@ -368,8 +380,7 @@ void TestSerialPortControl::openFailures_data()
     QTest::newRow("directory") << "directory" << OpenFailure::Other << "";
 }
 
-void TestSerialPortControl::openFailures()
-{
+void TestSerialPortControl::openFailures() {
     QFETCH(QString, situation);
     QFETCH(OpenFailure, failure);
     QFETCH(QString, reason);
@@ -445,16 +456,14 @@ void TestSerialPortControl::openFailures()
     }
 }
 
-void TestSerialPortControl::hangUp_data()
-{
+void TestSerialPortControl::hangUp_data() {
     QTest::addColumn<QString>("when");
     QTest::newRow("idle, after an exchange") << "idle";
     QTest::newRow("while Output waits for the peer") << "output";
     QTest::newRow("right after the peer sent") << "sent";
 }
 
-void TestSerialPortControl::hangUp()
-{
+void TestSerialPortControl::hangUp() {
     QFETCH(QString, when);
     Rig rig;
     QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText() + rig.pty.error()));
@@ -472,8 +481,10 @@ void TestSerialPortControl::hangUp()
             rescued = rig.control.PortOpen();
             rig.control.setPortOpen(false);
         });
+        QList<QByteArray> blocks;
         for (int k = 0; k < 8; ++k)
-            rig.control.Output(block(k));
+            blocks << block(k);
+        QVERIFY2(!rig.outputAll(blocks), "Output held the thread without running the event loop");
         QVERIFY2(!rescued, "Output kept waiting on a lost line");
     } else {
         if (when == QLatin1String("sent"))
@@ -509,8 +520,7 @@ void TestSerialPortControl::hangUp()
     QVERIFY(!rig.control.PortOpen());
 }
 
-void TestSerialPortControl::portMapping_data()
-{
+void TestSerialPortControl::portMapping_data() {
     QTest::addColumn<QByteArray>("settings"); // no file when null
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("device");
@@ -521,12 +531,12 @@ void TestSerialPortControl::portMapping_data()
     QTest::newRow("port 2 without a key") << ports << 2 << "/dev/ttyS1";
     QTest::newRow("port 4 with an empty value") << ports << 4 << "/dev/ttyS3";
     QTest::newRow("port 9 without a key") << ports << 9 << "/dev/ttyS8";
-    QTest::newRow("key outside [Ports]") << QByteArray("[Settings]\nCOM1=/dev/ttyUSB5\n") << 1 << "/dev/ttyS0";
+    QTest::newRow("key outside [Ports]")
+        << QByteArray("[Settings]\nCOM1=/dev/ttyUSB5\n") << 1 << "/dev/ttyS0";
     QTest::newRow("no settings file") << QByteArray() << 1 << "/dev/ttyS0";
 }
 
-void TestSerialPortControl::portMapping()
-{
+void TestSerialPortControl::portMapping() {
     QFETCH(QByteArray, settings);
     QFETCH(int, port);
     QFETCH(QString, device);
@@ -549,8 +559,7 @@ void TestSerialPortControl::portMapping()
     }
 }
 
-void TestSerialPortControl::opensTheDeviceMappedForItsPort()
-{
+void TestSerialPortControl::opensTheDeviceMappedForItsPort() {
     Pty pty;
     QVERIFY2(pty.isValid(), qPrintable(pty.error()));
     QTemporaryDir dir;
@@ -560,8 +569,8 @@ void TestSerialPortControl::opensTheDeviceMappedForItsPort()
     {
         QFile file(settings);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Ports]\nCOM4=" + QFile::encodeName(pty.slavePath()) + "\nCOM5=" + QFile::encodeName(missing)
-                   + "\n");
+        file.write("[Ports]\nCOM4=" + QFile::encodeName(pty.slavePath()) +
+                   "\nCOM5=" + QFile::encodeName(missing) + "\n");
     }
     QtEventPass pass;
     SerialPortControl control(pass, [&](int port) { return ::deviceForComPort(settings, port); });

@@ -1,0 +1,289 @@
+// Measures the figures the utility is held to, prints them beside their targets.
+// Each figure that depends on memory or start-up runs in a child process of its own.
+
+#include "ActivityInd.h"
+#include "Form1.h"
+#include "QtEventPass.h"
+#include "RealBench.h"
+#include "SerialControl.h"
+#include "SimWorld.h"
+#include "SystemClock.h"
+#include "UpdateEngine.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLibraryInfo>
+#include <QProcess>
+#include <QTest>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+double peakMegabytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+// A module that takes the bytes and forgets them, so that only the engine's own memory counts.
+class DiscardingModule : public SerialControl {
+public:
+    explicit DiscardingModule(SimWorld& world)
+        : world(world)
+    {
+    }
+    bool setPortOpen(bool open) override
+    {
+        isOpen = open;
+        return true;
+    }
+    bool PortOpen() const override { return isOpen; }
+    QByteArray Input() override
+    {
+        QByteArray all;
+        all.swap(waiting);
+        return all;
+    }
+    void Output(const QByteArray& text) override
+    {
+        if (text == UpdateEngine::ModuleProbe)
+            reply("AA", 20);
+        else if (text.size() == 3 && text.startsWith("OK")) {
+            sectors = quint8(text[2]);
+            reply("OK", 20);
+        } else {
+            received += text.size();
+            if (received % 65536 == 0)
+                reply(received / 65536 == sectors ? "EN" : "OK", 20);
+        }
+    }
+    qint64 received = 0;
+
+private:
+    void reply(const QByteArray& text, int ms)
+    {
+        world.after(ms, [this, text] {
+            waiting += text;
+            raise(comEvReceive);
+        });
+    }
+    SimWorld& world;
+    QByteArray waiting;
+    int sectors = 0;
+    bool isOpen = true;
+};
+
+class NullDisplay : public StatusDisplay {
+public:
+    void showState(DisplayState) override {}
+    void setStatusText(const QString&) override {}
+    void setFileName(const QString&) override {}
+    void setProgressMax(int) override {}
+    void setProgressValue(int) override {}
+    void setPercentText(const QString&) override {}
+    void setElapsedText(const QString&) override {}
+    void setActivityForeColor(quint32) override {}
+    int activityStep() const override { return 0; }
+    void setActivityStep(int) override {}
+    void setBusyCursor(bool) override {}
+    void beep() override {}
+};
+
+int engine255()
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/QVL-GEN-BIG.bin";
+    {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        const QByteArray sector(65536, '\x5A');
+        for (int i = 0; i < 255; ++i)
+            file.write(sector);
+    }
+    SimWorld world;
+    world.limitMs = 24 * 3600 * 1000LL;
+    SimTimer timer(world);
+    DiscardingModule module(world);
+    module.setOutBufferSize(16384);
+    module.setRThreshold(2);
+    NullDisplay display;
+    RecordingPrompts prompts;
+    UpdateEngine engine({module, world, world, timer, display, prompts, [&](const QString&) { return path; },
+                         dir.path()});
+    engine.StartUpdate();
+    std::printf("%lld %.1f\n", module.received, peakMegabytes());
+    return module.received == 255LL * 65536 ? 0 : 1;
+}
+
+int update16()
+{
+    RealBench bench;
+    if (bench.setUp({"--flash-time", "0", "--answer-delay", "0"}, 16).isEmpty())
+        return 1;
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuBefore = cpuSeconds();
+    bench.form->updateCommand();
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double seconds = wall.elapsed() / 1000.0;
+    std::printf("%.3f %.3f %.1f %d\n", seconds, cpu, peakMegabytes(), int(bench.prompts.messages.size()));
+    return 0;
+}
+
+int startUp()
+{
+    QTemporaryDir dir;
+    const QString settingsFile = dir.path() + "/Kestrune_Update_Utility.ini";
+    {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        for (int port = 1; port <= 9; ++port)
+            settings.setValue(QStringLiteral("Ports/COM%1").arg(port), dir.path() + "/none");
+    }
+    RecordingPrompts prompts; // the "No Com Ports available!" box, answered at once
+    Form1Seams seams;
+    seams.settingsFile = settingsFile;
+    seams.programFolder = dir.path();
+    seams.prompts = &prompts;
+    Form1 form(std::move(seams));
+    form.Form_Load();
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        return 1;
+    std::printf("shown\n");
+    std::fflush(stdout);
+    return 0;
+}
+
+struct Row {
+    QString figure;
+    QString value;
+    QString target;
+    bool met;
+};
+
+QString childRun(const QString& mode, qint64* elapsedMs = nullptr)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    child.setProcessEnvironment(env);
+    QElapsedTimer timer;
+    timer.start();
+    child.start(QCoreApplication::applicationFilePath(), {mode});
+    child.waitForStarted();
+    QString out;
+    while (child.state() != QProcess::NotRunning || child.bytesAvailable()) {
+        child.waitForReadyRead(50);
+        out += QString::fromLocal8Bit(child.readAllStandardOutput());
+        if (elapsedMs && *elapsedMs == 0 && out.contains("shown"))
+            *elapsedMs = timer.elapsed();
+        if (child.state() == QProcess::NotRunning)
+            out += QString::fromLocal8Bit(child.readAllStandardOutput());
+        if (child.state() == QProcess::NotRunning && !child.bytesAvailable())
+            break;
+    }
+    child.waitForFinished(600000);
+    return out.trimmed();
+}
+
+int driver()
+{
+    std::vector<Row> rows;
+    std::printf("Machine: %d cores, Qt %s\n\n", QThread::idealThreadCount(), qVersion());
+    std::fflush(stdout);
+
+    // A 16-sector update against the simulator over a pseudo-terminal.
+    const QStringList update = childRun("--update16").split(' ');
+    if (update.size() == 4) {
+        const double wall = update[0].toDouble();
+        const double cpu = update[1].toDouble();
+        const double floor = 1.2 + 16 * 1.0 + 2.0 + 3.0;
+        const double beyond = (wall - floor) / 16 * 1000;
+        rows.push_back({"16-sector update, wall time", QString::asprintf("%.2f s (floor %.1f s)", wall, floor), "-",
+                        update[3] == "0"});
+        rows.push_back({"time beyond the floor per sector", QString::asprintf("%.1f ms", beyond), "<= 20 ms",
+                        beyond <= 20});
+        rows.push_back({"CPU share during the update", QString::asprintf("%.2f %%", 100 * cpu / wall), "<= 2 %",
+                        cpu / wall <= 0.02});
+        rows.push_back({"peak memory, 16-sector update", QString::asprintf("%.1f MB", update[2].toDouble()),
+                        "<= 80 MB", update[2].toDouble() <= 80});
+    } else {
+        rows.push_back({"16-sector update", "failed: " + update.join(' '), "-", false});
+    }
+
+    const QStringList big = childRun("--engine255").split(' ');
+    const bool bigOk = big.size() == 2 && big[0].toLongLong() == 255LL * 65536;
+    rows.push_back({"peak memory, 255-sector image (engine)", big.value(1) + " MB", "<= 80 MB",
+                    bigOk && big.value(1).toDouble() <= 80});
+
+    // warte(0.2), 50 times, on the real event loop.
+    {
+        SystemClock clock;
+        QtEventPass events;
+        QtIntervalTimer timer(100);
+        DiscardingModule idle(*new SimWorld);
+        NullDisplay display;
+        RecordingPrompts prompts;
+        UpdateEngine engine({idle, clock, events, timer, display, prompts, [](const QString&) { return QString(); },
+                             QString()});
+        std::vector<double> ms;
+        for (int i = 0; i < 50; ++i) {
+            const double start = clock.seconds();
+            engine.warte(0.2);
+            ms.push_back((clock.seconds() - start) * 1000);
+        }
+        std::sort(ms.begin(), ms.end());
+        const double median = (ms[24] + ms[25]) / 2;
+        rows.push_back({"warte(0.2) min / median / max",
+                        QString::asprintf("%.1f / %.1f / %.1f ms", ms.front(), median, ms.back()),
+                        ">= 200, median <= 215 ms", ms.front() >= 200 && median <= 215});
+    }
+
+    qint64 shownMs = 0;
+    const QString started = childRun("--startup", &shownMs);
+    rows.push_back({"start-up to the window shown (no ports)", QString::asprintf("%lld ms", shownMs), "<= 500 ms",
+                    started.contains("shown") && shownMs <= 500});
+
+    {
+        ActivityInd indicator;
+        indicator.resize(113, 105);
+        indicator.SetStyle(3);
+        indicator.SetForeColor(0xC000);
+        const int frames = 2000;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < frames; ++i)
+            indicator.SetStep((i % 10) * 10 + 5 * (i % 2)); // every call a new value: one frame each
+        const double perFrame = timer.nsecsElapsed() / 1e6 / frames;
+        rows.push_back({"indicator frame at 113 x 105", QString::asprintf("%.3f ms", perFrame), "< 0.5 ms",
+                        perFrame < 0.5});
+    }
+
+    bool all = true;
+    std::printf("%-42s %-28s %-26s %s\n", "Figure", "Measured", "Target", "Meets");
+    for (const Row& row : rows) {
+        std::printf("%-42s %-28s %-26s %s\n", qPrintable(row.figure), qPrintable(row.value), qPrintable(row.target),
+                    row.met ? "yes" : "NO");
+        all = all && row.met;
+    }
+    return all ? 0 : 1;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (mode == "--engine255")
+        return engine255();
+    if (mode == "--update16")
+        return update16();
+    if (mode == "--startup")
+        return startUp();
+    return driver();
+}
