@@ -7,8 +7,7 @@ class AutoSizeLabel : public QLabel {
     Q_OBJECT
 public:
     using QLabel::QLabel;
-    void setCaption(const QString& text)
-    {
+    void setCaption(const QString& text) {
         setText(text);
         adjustSize();
     }

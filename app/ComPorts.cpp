@@ -7,8 +7,7 @@
 
 #include <QAction>
 
-bool Form1::PortTest(const qint16& COMPortNummer)
-{
+bool Form1::PortTest(const qint16& COMPortNummer) {
     if (COMPortNummer > 0)
         serial->setCommPort(COMPortNummer);
     // Any failure of the open makes the port unusable; the probe reports nothing itself.
@@ -20,8 +19,7 @@ bool Form1::PortTest(const qint16& COMPortNummer)
     return usable;
 }
 
-void Form1::ScanComPorts()
-{
+void Form1::ScanComPorts() {
     for (qint16 i = 1; i <= 9; ++i) {
         if (PortTest(i)) {
             com[0]->setVisible(false);
@@ -39,8 +37,7 @@ void Form1::ScanComPorts()
     }
 }
 
-void Form1::com_Click(qint16 index)
-{
+void Form1::com_Click(qint16 index) {
     if (index < 1)
         return;
     if (index > 9)
@@ -61,14 +58,14 @@ void Form1::com_Click(qint16 index)
     if (!serial->setPortOpen(true)) {
         // A mark always means an open port.
         com[index]->setChecked(false);
-        prompts->showMessage({QStringLiteral("Com%1 could not be opened: %2.").arg(index).arg(serial->openFailureText()),
-                              QStringLiteral("ComPortError"), MessageIcon::Critical});
+        prompts->showMessage(
+            {QStringLiteral("Com%1 could not be opened: %2.").arg(index).arg(serial->openFailureText()),
+             QStringLiteral("ComPortError"), MessageIcon::Critical});
     }
     engine().state().RxBuffer.clear();
 }
 
-void Form1::showLineLost()
-{
+void Form1::showLineLost() {
     for (int i = 1; i <= 9; ++i)
         com[i]->setChecked(false);
     setStatusText(QStringLiteral("Com%1 was lost").arg(serial->CommPort()));

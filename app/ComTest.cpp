@@ -3,9 +3,9 @@
 #include "Form1.h"
 #include "Prompts.h"
 
-#include <QLabel>
 #include "SerialControl.h"
 #include "UpdateEngine.h"
+#include <QLabel>
 
 namespace {
 constexpr double ReplyTimeOut = 4.0;
@@ -13,8 +13,7 @@ constexpr double ReplyTimeOut = 4.0;
 
 // A short exchange that checks the line without flashing anything: the module asks with
 // "UP", the utility answers "OK" and byte 1, the module confirms with "OK".
-void Form1::RunComTest()
-{
+void Form1::RunComTest() {
     setBusyCursor(true);
     SessionState& session = engine().state();
     session.resetElapsed();
@@ -53,11 +52,11 @@ void Form1::RunComTest()
     }
 
     if (passed)
-        prompts->showMessage(
-            {QStringLiteral("Serial Communication O.K."), QStringLiteral("Com-Test"), MessageIcon::Information});
+        prompts->showMessage({QStringLiteral("Serial Communication O.K."), QStringLiteral("Com-Test"),
+                              MessageIcon::Information});
     else
-        prompts->showMessage(
-            {QStringLiteral("Serial Communication failed!"), QStringLiteral("Com-Test"), MessageIcon::Critical});
+        prompts->showMessage({QStringLiteral("Serial Communication failed!"), QStringLiteral("Com-Test"),
+                              MessageIcon::Critical});
 
     ComTestRunning = false;
     setBusyCursor(false);

@@ -13,8 +13,7 @@ constexpr int vbKeyF1 = 112;
 constexpr int vbKeyF2 = 113;
 constexpr int CtrlT = 20;
 
-int keyCodeOf(int qtKey)
-{
+int keyCodeOf(int qtKey) {
     switch (qtKey) {
     case Qt::Key_Escape:
         return vbKeyEscape;
@@ -28,8 +27,7 @@ int keyCodeOf(int qtKey)
 }
 } // namespace
 
-void Form1::Toolbar1_ButtonClick(int index)
-{
+void Form1::Toolbar1_ButtonClick(int index) {
     switch (index) {
     case AddFile:
         addFileCommand();
@@ -49,8 +47,7 @@ void Form1::Toolbar1_ButtonClick(int index)
 }
 
 // Modifier keys are not looked at: Shift+F1 is F1.
-void Form1::Form_KeyDown(int keyCode, Qt::KeyboardModifiers)
-{
+void Form1::Form_KeyDown(int keyCode, Qt::KeyboardModifiers) {
     switch (keyCode) {
     case vbKeyF1:
         updateCommand();
@@ -69,8 +66,7 @@ void Form1::Form_KeyDown(int keyCode, Qt::KeyboardModifiers)
     }
 }
 
-void Form1::Form_KeyPress(int keyAscii)
-{
+void Form1::Form_KeyPress(int keyAscii) {
     // The communication test would share the receive buffer with a running update and
     // close the image it reads, so it waits until the update has ended.
     if (keyAscii == CtrlT && !ComTestRunning && !sessionRunning) {
@@ -81,14 +77,12 @@ void Form1::Form_KeyPress(int keyAscii)
 
 // Keys aimed at this window or one of its children; never those typed into a dialog or
 // a message box, which are windows of their own.
-bool Form1::isMainWindowKey(QObject* watched) const
-{
+bool Form1::isMainWindowKey(QObject* watched) const {
     const auto* widget = qobject_cast<const QWidget*>(watched);
     return widget && widget->window() == this;
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress || !isMainWindowKey(watched))
         return QMainWindow::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
@@ -103,8 +97,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::updateCommand()
-{
+void Form1::updateCommand() {
     // One session at a time: the keys stay live while the disabled button cannot be clicked.
     if (sessionRunning || ComTestRunning)
         return;
@@ -115,8 +108,7 @@ void Form1::updateCommand()
     sessionRunning = false;
 }
 
-void Form1::expertCommand()
-{
+void Form1::expertCommand() {
     passwordPrompt->showLogin(PasswordAccepted, *prompts);
     if (PasswordAccepted) {
         buttons[AddFile]->setVisible(true);
@@ -125,7 +117,6 @@ void Form1::expertCommand()
     }
 }
 
-void Form1::addFileCommand()
-{
+void Form1::addFileCommand() {
     addFirmwareFile(io.programFolder, *addFilePrompts, *prompts, *events);
 }

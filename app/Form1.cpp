@@ -1,8 +1,8 @@
 #include "Form1.h"
 
 #include "ActivityInd.h"
-#include "FileDialogPrompts.h"
 #include "AutoSizeLabel.h"
+#include "FileDialogPrompts.h"
 #include "Form_Filelist.h"
 #include "MessageBoxPrompts.h"
 #include "PortDevices.h"
@@ -27,30 +27,26 @@
 #include <unistd.h>
 
 namespace {
-QRect twips(int left, int top, int width, int height)
-{
+QRect twips(int left, int top, int width, int height) {
     constexpr int t = Form1::TwipsPerPixel;
     return QRect(left / t, top / t, width / t, height / t);
 }
 
-QFont arial(qreal points, bool bold)
-{
+QFont arial(qreal points, bool bold) {
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
 }
 
-QColor windowsColour(quint32 bgr)
-{
+QColor windowsColour(quint32 bgr) {
     return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
 }
 } // namespace
 
 Form1::Form1(Form1Seams seams, QWidget* parent)
     : QMainWindow(parent)
-    , io(std::move(seams))
-{
+    , io(std::move(seams)) {
     if (!io.clock)
         ownClock = std::make_unique<SystemClock>();
     if (!io.events)
@@ -104,15 +100,13 @@ Form1::Form1(Form1Seams seams, QWidget* parent)
     Form_Initialize();
 }
 
-Form1::~Form1()
-{
+Form1::~Form1() {
     qApp->removeEventFilter(this);
     if (busyPointer)
         QGuiApplication::restoreOverrideCursor();
 }
 
-void Form1::buildWidgets()
-{
+void Form1::buildWidgets() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Kestrune Update Utility"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/app.xpm")));
@@ -191,8 +185,7 @@ void Form1::buildWidgets()
     }
 }
 
-void Form1::buildToolbar()
-{
+void Form1::buildToolbar() {
     Toolbar1 = new QToolBar(QStringLiteral("Toolbar1"));
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     Toolbar1->setMovable(false);
@@ -201,9 +194,10 @@ void Form1::buildToolbar()
     Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
 
     // The pictures of ImageList1, in its order; image 3 is not used by any button.
-    const QIcon images[] = {QIcon(QStringLiteral(":/icons/addfile.xpm")), QIcon(QStringLiteral(":/icons/update.xpm")),
-                            QIcon(QStringLiteral(":/icons/spare.xpm")), QIcon(QStringLiteral(":/icons/exit.xpm")),
-                            QIcon(QStringLiteral(":/icons/expert.xpm"))};
+    const QIcon images[] = {
+        QIcon(QStringLiteral(":/icons/addfile.xpm")), QIcon(QStringLiteral(":/icons/update.xpm")),
+        QIcon(QStringLiteral(":/icons/spare.xpm")), QIcon(QStringLiteral(":/icons/exit.xpm")),
+        QIcon(QStringLiteral(":/icons/expert.xpm"))};
 
     buttons.resize(8);
     auto addButton = [this](int index, const QString& caption, const QIcon& icon, bool visible) {
@@ -224,8 +218,7 @@ void Form1::buildToolbar()
     addButton(Exit, QStringLiteral("Exit"), images[3], true);
 }
 
-void Form1::buildMenu()
-{
+void Form1::buildMenu() {
     Comport = menuBar()->addMenu(QStringLiteral("Com Port"));
     Comport->setObjectName(QStringLiteral("Comport"));
     com.resize(10);
@@ -244,8 +237,7 @@ void Form1::buildMenu()
     }
 }
 
-void Form1::buildStatusBar()
-{
+void Form1::buildStatusBar() {
     StatusBar1 = new QWidget;
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     const QFont font = arial(9.75, true);
@@ -267,20 +259,17 @@ void Form1::buildStatusBar()
 }
 
 // The date panel follows the calendar: it is refreshed just after every midnight.
-void Form1::refreshDate()
-{
+void Form1::refreshDate() {
     panels[1]->setText(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
     const int msToMidnight = QTime::currentTime().msecsTo(QTime(23, 59, 59, 999)) + 50;
     QTimer::singleShot(qMax(1000, msToMidnight), this, &Form1::refreshDate);
 }
 
-QString Form1::statusPanelText(int panel) const
-{
+QString Form1::statusPanelText(int panel) const {
     return panels.value(panel) ? panels[panel]->text() : QString();
 }
 
-void Form1::showState(DisplayState state)
-{
+void Form1::showState(DisplayState state) {
     struct Texts {
         const char* title;
         const char* english;
@@ -290,11 +279,12 @@ void Form1::showState(DisplayState state)
     static const Texts table[] = {
         {"Ready", "To start update procedure press Update button",
          "Um den Update-Vorgang zu starten, Update Button drücken", int(Colours::Black)},
-        {"Checking", "Checking module type for update, please wait", "Prüfe Modultyp für Update-Vorgang, bitte warten",
-         -1},
-        {"Warning", "Please turn setup switch to ON to proceed", "Bitte Setup Schalter auf ON stellen, um fortzufahren",
-         -1},
-        {"Running", "Update in progress, please wait", "Update wird ausgeführt, bitte warten", int(Colours::Red)},
+        {"Checking", "Checking module type for update, please wait",
+         "Prüfe Modultyp für Update-Vorgang, bitte warten", -1},
+        {"Warning", "Please turn setup switch to ON to proceed",
+         "Bitte Setup Schalter auf ON stellen, um fortzufahren", -1},
+        {"Running", "Update in progress, please wait", "Update wird ausgeführt, bitte warten",
+         int(Colours::Red)},
         {"Error", "Update error. Automatical restart, please wait",
          "Update Fehler. Automatischer Neustart, bitte warten", int(Colours::Red)},
         {"Update Successful / Update erfolgreich", "", "", int(Colours::Green)},
@@ -313,55 +303,45 @@ void Form1::showState(DisplayState state)
     Label_deutsch->repaint();
 }
 
-void Form1::setStatusText(const QString& text)
-{
+void Form1::setStatusText(const QString& text) {
     panels[2]->setText(text);
 }
 
-void Form1::setFileName(const QString& path)
-{
+void Form1::setFileName(const QString& path) {
     Text_Filename->setText(path);
 }
 
-void Form1::setProgressMax(int max)
-{
+void Form1::setProgressMax(int max) {
     ProgressBar1->setMaximum(max);
 }
 
-void Form1::setProgressValue(int value)
-{
+void Form1::setProgressValue(int value) {
     ProgressBar1->setValue(value);
 }
 
-void Form1::setPercentText(const QString& text)
-{
+void Form1::setPercentText(const QString& text) {
     Label1->setText(text);
     Label1->repaint();
 }
 
-void Form1::setElapsedText(const QString& text)
-{
+void Form1::setElapsedText(const QString& text) {
     lblZeit->setText(text);
 }
 
-void Form1::setActivityForeColor(quint32 colour)
-{
+void Form1::setActivityForeColor(quint32 colour) {
     Activity1->SetForeColor(colour);
 }
 
-int Form1::activityStep() const
-{
+int Form1::activityStep() const {
     return Activity1->Step();
 }
 
-void Form1::setActivityStep(int step)
-{
+void Form1::setActivityStep(int step) {
     Activity1->SetStep(step);
 }
 
 // One override cursor, set and cleared as a state, never stacked.
-void Form1::setBusyCursor(bool busy)
-{
+void Form1::setBusyCursor(bool busy) {
     if (busy == busyPointer)
         return;
     busyPointer = busy;
@@ -371,7 +351,6 @@ void Form1::setBusyCursor(bool busy)
         QGuiApplication::restoreOverrideCursor();
 }
 
-void Form1::beep()
-{
+void Form1::beep() {
     QApplication::beep();
 }

@@ -49,7 +49,15 @@ class Form1 : public QMainWindow, public StatusDisplay {
     Q_OBJECT
 public:
     static constexpr int TwipsPerPixel = 15;
-    enum ToolbarIndex { Placeholder1 = 1, Placeholder2 = 2, AddFile = 3, Update = 4, Expert = 5, Separator = 6, Exit = 7 };
+    enum ToolbarIndex {
+        Placeholder1 = 1,
+        Placeholder2 = 2,
+        AddFile = 3,
+        Update = 4,
+        Expert = 5,
+        Separator = 6,
+        Exit = 7
+    };
 
     explicit Form1(Form1Seams seams, QWidget* parent = nullptr);
     ~Form1() override;

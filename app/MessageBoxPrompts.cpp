@@ -2,8 +2,7 @@
 
 #include <QMessageBox>
 
-MessageAnswer MessageBoxPrompts::showMessage(const Message& message)
-{
+MessageAnswer MessageBoxPrompts::showMessage(const Message& message) {
     QMessageBox box(parent);
     box.setWindowTitle(message.title.isEmpty() ? applicationTitle() : message.title);
     QString text = message.text;

@@ -8,9 +8,7 @@ class QWidget;
 class MessageBoxPrompts : public Prompts {
 public:
     explicit MessageBoxPrompts(QWidget* parent)
-        : parent(parent)
-    {
-    }
+        : parent(parent) {}
     MessageAnswer showMessage(const Message& message) override;
 
 private:

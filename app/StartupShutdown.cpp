@@ -17,8 +17,7 @@ const QString PortKey = QStringLiteral("Settings/COM-Port");
 
 // The stored port number. Only the utility writes it, as a bare number from 0 to 9;
 // anything else (a hand edit, a damaged file) counts as "no port".
-qint16 storedPortNumber(const QString& settingsFile)
-{
+qint16 storedPortNumber(const QString& settingsFile) {
     const QSettings settings(settingsFile, QSettings::IniFormat);
     const QString text = settings.value(PortKey, QStringLiteral("0")).toString().trimmed();
     static const QRegularExpression digits(QStringLiteral("^[0-9]{1,2}$"));
@@ -31,17 +30,13 @@ qint16 storedPortNumber(const QString& settingsFile)
 
 // Key preview: the window's key handlers see every key aimed at it, whichever child
 // has the focus.
-void Form1::Form_Initialize()
-{
+void Form1::Form_Initialize() {
     qApp->installEventFilter(this);
 }
 
-void Form1::Form_Load()
-{
-    panels[3]->setText(QStringLiteral("V%1.%2.%3")
-                           .arg(KUU_VERSION_MAJOR)
-                           .arg(KUU_VERSION_MINOR)
-                           .arg(KUU_VERSION_PATCH));
+void Form1::Form_Load() {
+    panels[3]->setText(
+        QStringLiteral("V%1.%2.%3").arg(KUU_VERSION_MAJOR).arg(KUU_VERSION_MINOR).arg(KUU_VERSION_PATCH));
 
     SessionState& session = engine().state();
     session.ElapsedMs = 0;
@@ -65,16 +60,14 @@ void Form1::Form_Load()
     Label1->repaint();
 }
 
-void Form1::Form_Unload()
-{
+void Form1::Form_Unload() {
     if (serial->PortOpen())
         serial->setPortOpen(false);
     engine().closeImage();
     storePortNumber();
 }
 
-void Form1::storePortNumber()
-{
+void Form1::storePortNumber() {
     QSettings settings(io.settingsFile, QSettings::IniFormat);
     settings.setValue(PortKey, QString::number(serial->CommPort()));
     settings.sync();
@@ -87,8 +80,7 @@ void Form1::storePortNumber()
                               applicationTitle(), MessageIcon::Critical});
 }
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     if (!unloaded) {
         unloaded = true;
         Form_Unload();
@@ -99,8 +91,7 @@ void Form1::closeEvent(QCloseEvent* event)
     io.endProcess();
 }
 
-void Form1::exitCommand()
-{
+void Form1::exitCommand() {
     if (serial->PortOpen())
         serial->setPortOpen(false);
     engine().closeImage();

@@ -11,12 +11,10 @@
 
 namespace {
 constexpr int TwipsPerPixel = 15;
-QRect twips(int left, int top, int width, int height)
-{
+QRect twips(int left, int top, int width, int height) {
     return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel);
 }
-QFont arial(qreal points)
-{
+QFont arial(qreal points) {
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(points);
     return font;
@@ -24,14 +22,14 @@ QFont arial(qreal points)
 } // namespace
 
 frmLogin::frmLogin(bool& PasswordAccepted, Prompts& prompts, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    : QDialog(parent,
+              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , lblLabels(new QLabel(QStringLiteral("Please enter password:"), this))
     , txtPassword(new QLineEdit(this))
     , cmdOK(new QPushButton(QStringLiteral("OK"), this))
     , cmdCancel(new QPushButton(QStringLiteral("Abbrechen"), this))
     , PasswordAccepted(PasswordAccepted)
-    , prompts(prompts)
-{
+    , prompts(prompts) {
     setObjectName(QStringLiteral("frmLogin"));
     setWindowTitle(QStringLiteral("Expert Password"));
     setFixedSize(3750 / TwipsPerPixel, 1545 / TwipsPerPixel);
@@ -68,27 +66,24 @@ frmLogin::frmLogin(bool& PasswordAccepted, Prompts& prompts, QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void frmLogin::cmdOK_Click()
-{
+void frmLogin::cmdOK_Click() {
     // Compared exactly: no trimming, no case folding.
     if (txtPassword->text() == ExpertPassword) {
         PasswordAccepted = true;
         accept();
         return;
     }
-    prompts.showMessage(
-        {QStringLiteral("Invalid Password. Please try again!"), QStringLiteral("Expert Password"), MessageIcon::None});
+    prompts.showMessage({QStringLiteral("Invalid Password. Please try again!"),
+                         QStringLiteral("Expert Password"), MessageIcon::None});
     txtPassword->setFocus();
 }
 
-void frmLogin::cmdCancel_Click()
-{
+void frmLogin::cmdCancel_Click() {
     PasswordAccepted = false;
     QDialog::done(QDialog::Rejected);
 }
 
-void frmLogin::keyPressEvent(QKeyEvent* event)
-{
+void frmLogin::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         cmdCancel_Click();
         return;
@@ -96,8 +91,7 @@ void frmLogin::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-void LoginDialogPrompt::showLogin(bool& PasswordAccepted, Prompts& prompts)
-{
+void LoginDialogPrompt::showLogin(bool& PasswordAccepted, Prompts& prompts) {
     frmLogin dialog(PasswordAccepted, prompts, parent);
     dialog.exec();
 }

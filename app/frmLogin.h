@@ -44,9 +44,7 @@ public:
 class LoginDialogPrompt : public PasswordPrompt {
 public:
     explicit LoginDialogPrompt(QWidget* parent)
-        : parent(parent)
-    {
-    }
+        : parent(parent) {}
     void showLogin(bool& PasswordAccepted, Prompts& prompts) override;
 
 private:

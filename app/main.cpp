@@ -4,8 +4,7 @@
 #include <QDir>
 #include <QSettings>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrune_Update_Utility"));
     QApplication::setOrganizationName(QStringLiteral("Kestrune_Update_Utility"));
@@ -13,9 +12,10 @@ int main(int argc, char* argv[])
 
     Form1Seams seams;
     // $XDG_CONFIG_HOME/Kestrune_Update_Utility/Kestrune_Update_Utility.ini
-    seams.settingsFile = QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrune_Update_Utility"),
-                                   QStringLiteral("Kestrune_Update_Utility"))
-                             .fileName();
+    seams.settingsFile =
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrune_Update_Utility"),
+                  QStringLiteral("Kestrune_Update_Utility"))
+            .fileName();
     seams.programFolder = QDir::cleanPath(QCoreApplication::applicationDirPath());
 
     Form1 window(std::move(seams));

@@ -2,8 +2,7 @@
 
 #include <QFileDialog>
 
-QString FileDialogPrompts::openBinFile()
-{
+QString FileDialogPrompts::openBinFile() {
     QFileDialog dialog(parent, QStringLiteral("Add Bin-File"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

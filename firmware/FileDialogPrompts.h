@@ -6,9 +6,7 @@
 class FileDialogPrompts : public AddFilePrompts {
 public:
     explicit FileDialogPrompts(QWidget* parent)
-        : parent(parent)
-    {
-    }
+        : parent(parent) {}
     QString openBinFile() override;
 
 private:

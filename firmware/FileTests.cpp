@@ -6,16 +6,14 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-bool FileExists(const QString& Path)
-{
+bool FileExists(const QString& Path) {
     if (Path.isEmpty())
         return false;
     const QFileInfo info(Path);
     return info.exists() && !info.isDir();
 }
 
-bool IsFileReady(const QString& path)
-{
+bool IsFileReady(const QString& path) {
     if (path.isEmpty())
         return false;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);

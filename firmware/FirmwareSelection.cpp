@@ -6,8 +6,7 @@
 #include <utility>
 #include <vector>
 
-QStringList firmwareCandidates(const QString& folder, const QString& pattern)
-{
+QStringList firmwareCandidates(const QString& folder, const QString& pattern) {
     const QDir dir(folder);
     const QStringList listed =
         dir.entryList({pattern}, QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
@@ -34,8 +33,8 @@ QStringList firmwareCandidates(const QString& folder, const QString& pattern)
     return names;
 }
 
-QString SelectFirmwareFile(const QString& folder, const QString& pattern, bool expertMode, ImageChooser& chooser)
-{
+QString SelectFirmwareFile(const QString& folder, const QString& pattern, bool expertMode,
+                           ImageChooser& chooser) {
     const QStringList names = firmwareCandidates(folder, pattern);
     if (names.isEmpty())
         return QString();

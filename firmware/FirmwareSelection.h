@@ -17,4 +17,5 @@ QStringList firmwareCandidates(const QString& folder, const QString& pattern);
 
 // The full path of the image to use: the newest match, or in expert mode with more than
 // one match the operator's choice. Empty text when there is none.
-QString SelectFirmwareFile(const QString& folder, const QString& pattern, bool expertMode, ImageChooser& chooser);
+QString SelectFirmwareFile(const QString& folder, const QString& pattern, bool expertMode,
+                           ImageChooser& chooser);

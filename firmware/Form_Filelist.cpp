@@ -8,8 +8,7 @@
 
 namespace {
 constexpr int TwipsPerPixel = 15;
-QRect twips(int left, int top, int width, int height)
-{
+QRect twips(int left, int top, int width, int height) {
     return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel);
 }
 } // namespace
@@ -17,8 +16,7 @@ QRect twips(int left, int top, int width, int height)
 Form_Filelist::Form_Filelist(const QStringList& names, QWidget* parent)
     : QDialog(parent)
     , Label1(new QLabel(QStringLiteral("Please select File:"), this))
-    , List1(new QListWidget(this))
-{
+    , List1(new QListWidget(this)) {
     setObjectName(QStringLiteral("Form_Filelist"));
     setWindowTitle(QStringLiteral("Fileselection"));
     setFixedSize(4680 / TwipsPerPixel, 3090 / TwipsPerPixel);
@@ -39,8 +37,7 @@ Form_Filelist::Form_Filelist(const QStringList& names, QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void Form_Filelist::List1_DblClick()
-{
+void Form_Filelist::List1_DblClick() {
     const QListWidgetItem* item = List1->currentItem();
     if (!item || !item->isSelected())
         return;
@@ -50,12 +47,9 @@ void Form_Filelist::List1_DblClick()
 
 FileListChooser::FileListChooser(QWidget* parent, PointerSwitch setBusyPointer)
     : parent(parent)
-    , setBusyPointer(std::move(setBusyPointer))
-{
-}
+    , setBusyPointer(std::move(setBusyPointer)) {}
 
-QString FileListChooser::chooseImage(const QStringList& namesNewestFirst)
-{
+QString FileListChooser::chooseImage(const QStringList& namesNewestFirst) {
     Form_Filelist dialog(namesNewestFirst, parent);
     setBusyPointer(false);
     dialog.exec();

@@ -22,8 +22,7 @@ public:
     void setTickHandler(std::function<void()> handler) { onTick = std::move(handler); }
 
 protected:
-    void tick()
-    {
+    void tick() {
         if (onTick)
             onTick();
     }

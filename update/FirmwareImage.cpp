@@ -2,8 +2,7 @@
 
 #include <QFileInfo>
 
-FirmwareImage::Check FirmwareImage::open(const QString& path)
-{
+FirmwareImage::Check FirmwareImage::open(const QString& path) {
     close();
     file.setFileName(path);
     if (path.isEmpty() || !QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
@@ -23,15 +22,13 @@ FirmwareImage::Check FirmwareImage::open(const QString& path)
     return Check::Ok;
 }
 
-void FirmwareImage::close()
-{
+void FirmwareImage::close() {
     if (file.isOpen())
         file.close();
     position = 0;
 }
 
-bool FirmwareImage::readBlock(int length, QByteArray& block)
-{
+bool FirmwareImage::readBlock(int length, QByteArray& block) {
     block.clear();
     if (!file.isOpen())
         return false;

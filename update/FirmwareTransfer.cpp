@@ -13,14 +13,12 @@ constexpr double ReplyTimeOut = 4.0;
 constexpr int TimeOutsAllowed = 3;
 
 // Numbers are shown with the blank where a minus sign would stand.
-QString number(int value)
-{
+QString number(int value) {
     return QLatin1Char(' ') + QString::number(value);
 }
 } // namespace
 
-void UpdateEngine::SendFirmware()
-{
+void UpdateEngine::SendFirmware() {
     io.display.showState(DisplayState::Running);
 
     const FirmwareImage::Check check = image.open(firmwarePath);
@@ -79,8 +77,7 @@ void UpdateEngine::SendFirmware()
 }
 
 // A request is a trailing "OK": noise before it does not matter, anything after it does.
-bool UpdateEngine::awaitRequest()
-{
+bool UpdateEngine::awaitRequest() {
     session.WaitStart = io.clock.seconds();
     for (;;) {
         io.events.runOnce();
@@ -92,8 +89,7 @@ bool UpdateEngine::awaitRequest()
 }
 
 // The end mark must lead what arrived after the last sector's request.
-bool UpdateEngine::awaitEnd()
-{
+bool UpdateEngine::awaitEnd() {
     session.WaitStart = io.clock.seconds();
     for (;;) {
         io.events.runOnce();
@@ -104,13 +100,11 @@ bool UpdateEngine::awaitEnd()
     }
 }
 
-void UpdateEngine::showPercent(int blocksSent, int totalBlocks)
-{
+void UpdateEngine::showPercent(int blocksSent, int totalBlocks) {
     io.display.setPercentText(number(blocksSent * 100 / totalBlocks) + QLatin1Char('%'));
 }
 
-void UpdateEngine::succeed()
-{
+void UpdateEngine::succeed() {
     image.close();
     io.Timer1.setEnabled(false);
     warte(2);
@@ -125,8 +119,7 @@ void UpdateEngine::succeed()
     io.display.setBusyCursor(false);
 }
 
-void UpdateEngine::onTimeOut()
-{
+void UpdateEngine::onTimeOut() {
     ++session.ErrorCount;
     if (session.ErrorCount <= TimeOutsAllowed) {
         io.display.showState(DisplayState::Error);
@@ -140,8 +133,7 @@ void UpdateEngine::onTimeOut()
     returnToReady();
 }
 
-void UpdateEngine::refuseImage(FirmwareImage::Check why)
-{
+void UpdateEngine::refuseImage(FirmwareImage::Check why) {
     const QString path = QDir::toNativeSeparators(firmwarePath);
     QString text;
     switch (why) {
@@ -163,21 +155,20 @@ void UpdateEngine::refuseImage(FirmwareImage::Check why)
     returnToReady();
 }
 
-void UpdateEngine::abortOnReadFailure()
-{
+void UpdateEngine::abortOnReadFailure() {
     const QString path = QDir::toNativeSeparators(firmwarePath);
     io.display.setBusyCursor(false);
-    io.prompts.showMessage({QStringLiteral("The firmware image %1 could not be read to its end; it was changed "
-                                           "or removed during the update. The update was stopped.")
-                                .arg(path),
-                            QStringLiteral("Firmware Error"), MessageIcon::Critical});
+    io.prompts.showMessage(
+        {QStringLiteral("The firmware image %1 could not be read to its end; it was changed "
+                        "or removed during the update. The update was stopped.")
+             .arg(path),
+         QStringLiteral("Firmware Error"), MessageIcon::Critical});
     io.display.setStatusText(QString());
     returnToReady();
 }
 
 // The display after a session that ended without success.
-void UpdateEngine::returnToReady()
-{
+void UpdateEngine::returnToReady() {
     io.display.showState(DisplayState::Ready);
     io.display.setActivityForeColor(Colours::Green);
     io.Timer1.setEnabled(false);

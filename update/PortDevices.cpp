@@ -2,8 +2,7 @@
 
 #include <QSettings>
 
-QString deviceForComPort(const QString& settingsFile, int port)
-{
+QString deviceForComPort(const QString& settingsFile, int port) {
     const QSettings settings(settingsFile, QSettings::IniFormat);
     const QString mapped = settings.value(QStringLiteral("Ports/COM%1").arg(port)).toString().trimmed();
     if (!mapped.isEmpty())

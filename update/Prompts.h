@@ -13,9 +13,7 @@ struct Message {
         , title(std::move(title))
         , icon(icon)
         , buttons(buttons)
-        , detail(std::move(detail))
-    {
-    }
+        , detail(std::move(detail)) {}
     QString text;
     QString title;
     MessageIcon icon = MessageIcon::None;
@@ -31,8 +29,7 @@ public:
 };
 
 // The title of a box that has none of its own.
-inline const QString& applicationTitle()
-{
+inline const QString& applicationTitle() {
     static const QString title = QStringLiteral("Kestrune_Update_Utility");
     return title;
 }

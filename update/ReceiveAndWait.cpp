@@ -4,23 +4,20 @@
 #include "StatusDisplay.h"
 #include "UpdateEngine.h"
 
-void UpdateEngine::MSComm1_OnComm()
-{
+void UpdateEngine::MSComm1_OnComm() {
     // Only received data is collected; overrun and overflow events are ignored, and a
     // message lost that way shows up as a missing answer, which the waits turn into a time-out.
     if (io.MSComm1.CommEvent() == SerialControl::comEvReceive)
         session.RxBuffer.append(io.MSComm1.Input());
 }
 
-void UpdateEngine::warte(double Pausenlaenge)
-{
+void UpdateEngine::warte(double Pausenlaenge) {
     const double start = io.clock.seconds();
     while (io.clock.seconds() < start + Pausenlaenge)
         io.events.runOnce();
 }
 
-void UpdateEngine::Timer1_Timer()
-{
+void UpdateEngine::Timer1_Timer() {
     session.advanceElapsed(io.clock.ticks());
     io.display.setElapsedText(session.elapsedText());
     const int step = io.display.activityStep();

@@ -53,13 +53,11 @@ signals:
     void lineLost();
 
 protected:
-    void raise(int event)
-    {
+    void raise(int event) {
         commEvent = event;
         emit OnComm();
     }
-    void setOpenFailure(OpenFailure why, const QString& text)
-    {
+    void setOpenFailure(OpenFailure why, const QString& text) {
         failure = why;
         failureText = text;
     }

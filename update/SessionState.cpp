@@ -1,15 +1,13 @@
 #include "SessionState.h"
 
-void SessionState::resetElapsed()
-{
+void SessionState::resetElapsed() {
     ElapsedMs = 0;
     ElapsedHours = 0;
     ElapsedMinutes = 0;
     ElapsedSeconds = 0;
 }
 
-void SessionState::advanceElapsed(quint32 tickNow)
-{
+void SessionState::advanceElapsed(quint32 tickNow) {
     // The tick count wraps at 2^32 and crosses the sign bit at 2^31; an unsigned
     // difference is right across both.
     const quint32 delta = tickNow - LastTick;
@@ -32,8 +30,7 @@ void SessionState::advanceElapsed(quint32 tickNow)
     ElapsedMs = qint32(ms);
 }
 
-QString SessionState::elapsedText() const
-{
+QString SessionState::elapsedText() const {
     return QStringLiteral("%1:%2:%3")
         .arg(ElapsedHours)
         .arg(ElapsedMinutes, 2, 10, QLatin1Char('0'))

@@ -2,8 +2,7 @@
 
 #include <time.h>
 
-quint32 SystemClock::ticks() const
-{
+quint32 SystemClock::ticks() const {
     // Milliseconds since boot, truncated to 32 bits: it wraps like the tick count the
     // elapsed-time arithmetic was written for.
     timespec now{};

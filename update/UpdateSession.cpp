@@ -9,14 +9,12 @@
 
 UpdateEngine::UpdateEngine(const EngineSeams& seams, QObject* parent)
     : QObject(parent)
-    , io(seams)
-{
+    , io(seams) {
     connect(&io.MSComm1, &SerialControl::OnComm, this, &UpdateEngine::MSComm1_OnComm);
     io.Timer1.setTickHandler([this] { Timer1_Timer(); });
 }
 
-void UpdateEngine::StartUpdate()
-{
+void UpdateEngine::StartUpdate() {
     io.display.setBusyCursor(true);
     session.ErrorCount = 0;
     session.resetElapsed();
@@ -50,8 +48,7 @@ void UpdateEngine::StartUpdate()
     SendFirmware();
 }
 
-void UpdateEngine::showPortError()
-{
+void UpdateEngine::showPortError() {
     io.prompts.showMessage(
         {QStringLiteral("No Com Port selected!"), QStringLiteral("ComPortError"), MessageIcon::Critical});
     io.display.setStatusText(QString());
@@ -64,8 +61,7 @@ void UpdateEngine::showPortError()
 
 // Probes until the module answers with an accepted type code. There is no pass limit:
 // the operator leaves by Exit if no module ever answers.
-bool UpdateEngine::identifyModule()
-{
+bool UpdateEngine::identifyModule() {
     for (;;) {
         io.events.runPending();
         for (;;) {

@@ -15,8 +15,7 @@
 // Answers the password prompt as the test says, without a dialog.
 class ScriptedPassword : public PasswordPrompt {
 public:
-    void showLogin(bool& PasswordAccepted, Prompts&) override
-    {
+    void showLogin(bool& PasswordAccepted, Prompts&) override {
         ++shown;
         if (answer == Answer::Accept)
             PasswordAccepted = true;
@@ -29,8 +28,7 @@ public:
 
 class ScriptedFileDialog : public AddFilePrompts {
 public:
-    QString openBinFile() override
-    {
+    QString openBinFile() override {
         ++shown;
         return path;
     }
@@ -54,28 +52,24 @@ struct FormRig {
     QString settingsFile() const { return dir.path() + "/settings/Kestrune_Update_Utility.ini"; }
     QString programFolder() const { return dir.path() + "/program"; }
 
-    explicit FormRig(QSet<int> usablePorts = {1})
-    {
+    explicit FormRig(QSet<int> usablePorts = {1}) {
         serial.usablePorts = std::move(usablePorts);
         QDir().mkpath(programFolder());
         QDir().mkpath(dir.path() + "/settings");
         module = std::make_unique<ScriptedModule>(world, serial);
     }
 
-    void storeSetting(const QString& key, const QString& value)
-    {
+    void storeSetting(const QString& key, const QString& value) {
         QSettings settings(settingsFile(), QSettings::IniFormat);
         settings.setValue(key, value);
     }
 
-    QString storedPort() const
-    {
+    QString storedPort() const {
         QSettings settings(settingsFile(), QSettings::IniFormat);
         return settings.value("Settings/COM-Port").toString();
     }
 
-    Form1& start()
-    {
+    Form1& start() {
         Form1Seams seams;
         seams.settingsFile = settingsFile();
         seams.programFolder = programFolder();
@@ -93,8 +87,7 @@ struct FormRig {
         return *form;
     }
 
-    QByteArray writeImage(const QString& name, int length)
-    {
+    QByteArray writeImage(const QString& name, int length) {
         QByteArray data(length, Qt::Uninitialized);
         for (int i = 0; i < length; ++i)
             data[i] = char((i * 13) % 253);

@@ -11,8 +11,7 @@
 #include <sys/resource.h>
 
 // CPU time of this process so far, in seconds.
-inline double cpuSeconds()
-{
+inline double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
@@ -28,8 +27,7 @@ struct RealBench {
     std::unique_ptr<Form1> form;
     QString received() const { return dir.path() + "/received.bin"; }
 
-    QByteArray setUp(const QStringList& simArgs, int sectors)
-    {
+    QByteArray setUp(const QStringList& simArgs, int sectors) {
         const QString device = sim.start(simArgs + QStringList{"--out", received()});
         if (device.isEmpty())
             return QByteArray();

@@ -11,8 +11,7 @@ public:
     ~SimulatorProcess() { stop(); }
 
     // Starts it and returns the device the utility should open, or empty text.
-    QString start(const QStringList& args)
-    {
+    QString start(const QStringList& args) {
         const QString program = qEnvironmentVariable("KUU_MODULE_SIM");
         process.start(program, args);
         if (!process.waitForStarted(5000))
@@ -25,14 +24,12 @@ public:
     }
 
     // What it logged so far, one event per line.
-    QStringList events()
-    {
+    QStringList events() {
         log += QString::fromLocal8Bit(process.readAllStandardError());
         return log.split('\n', Qt::SkipEmptyParts);
     }
 
-    void stop()
-    {
+    void stop() {
         if (process.state() == QProcess::NotRunning)
             return;
         process.terminate();

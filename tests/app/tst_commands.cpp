@@ -1,5 +1,5 @@
-#include "FormRig.h"
 #include "AutoSizeLabel.h"
+#include "FormRig.h"
 
 #include "UpdateEngine.h"
 
@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QToolBar>
-#include <QLineEdit>
 #include <QtTest>
 
 class TestCommands : public QObject {
@@ -27,15 +26,14 @@ private slots:
 };
 
 namespace {
-void press(Form1& form, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
+void press(Form1& form, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QTest::keyClick(form.Text_Filename, key, modifiers);
 }
 } // namespace
 
-void TestCommands::updateKeysRunOneSession_data()
-{
-    QTest::addColumn<int>("how"); // 0 F1, 1 Shift+F1, 2 Update button, 3 F2 after unlock, 4 Ctrl+F2 after unlock
+void TestCommands::updateKeysRunOneSession_data() {
+    QTest::addColumn<int>(
+        "how"); // 0 F1, 1 Shift+F1, 2 Update button, 3 F2 after unlock, 4 Ctrl+F2 after unlock
     QTest::newRow("F1") << 0;
     QTest::newRow("Shift+F1") << 1;
     QTest::newRow("Update button") << 2;
@@ -43,8 +41,7 @@ void TestCommands::updateKeysRunOneSession_data()
     QTest::newRow("Ctrl+F2 in expert mode") << 4;
 }
 
-void TestCommands::updateKeysRunOneSession()
-{
+void TestCommands::updateKeysRunOneSession() {
     QFETCH(int, how);
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
@@ -84,8 +81,7 @@ void TestCommands::updateKeysRunOneSession()
     QCOMPARE(form.Label_title->text(), QStringLiteral("Ready"));
 }
 
-void TestCommands::secondUpdateKeyIsIgnoredWhileRunning()
-{
+void TestCommands::secondUpdateKeyIsIgnoredWhileRunning() {
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
     rig.writeImage("QVL-GEN-A.bin", 65536);
@@ -98,8 +94,7 @@ void TestCommands::secondUpdateKeyIsIgnoredWhileRunning()
     QCOMPARE(rig.module->completedTransfers, 1);
 }
 
-void TestCommands::expertUnlock_data()
-{
+void TestCommands::expertUnlock_data() {
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("unlocked");
     QTest::newRow("accepted") << int(ScriptedPassword::Answer::Accept) << true;
@@ -107,8 +102,7 @@ void TestCommands::expertUnlock_data()
     QTest::newRow("closed by the close box") << int(ScriptedPassword::Answer::CloseBox) << false;
 }
 
-void TestCommands::expertUnlock()
-{
+void TestCommands::expertUnlock() {
     QFETCH(int, answer);
     QFETCH(bool, unlocked);
     FormRig rig;
@@ -134,8 +128,7 @@ void TestCommands::expertUnlock()
     }
 }
 
-void TestCommands::doNothingButtons()
-{
+void TestCommands::doNothingButtons() {
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
     Form1& form = rig.start();
@@ -150,9 +143,8 @@ void TestCommands::doNothingButtons()
     QCOMPARE(rig.processEnded, 0);
 }
 
-void TestCommands::comTest_data()
-{
-    QTest::addColumn<int>("upAtMs");       // -1: the module stays silent
+void TestCommands::comTest_data() {
+    QTest::addColumn<int>("upAtMs"); // -1: the module stays silent
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QList<QByteArray>>("confirmation"); // pieces, 100 ms apart
     QTest::addColumn<QString>("result");
@@ -160,19 +152,19 @@ void TestCommands::comTest_data()
     QTest::newRow("silent") << -1 << QByteArray() << QList<QByteArray>{} << "Serial Communication failed!";
     QTest::newRow("UP after 2 s") << 2000 << QByteArray("UP") << QList<QByteArray>{"OK"}
                                   << "Serial Communication O.K.";
-    QTest::newRow("UP with more text") << 500 << QByteArray("UP12") << QList<QByteArray>{"OK"}
-                                       << "Serial Communication O.K.";
-    QTest::newRow("a character before UP") << 500 << QByteArray("xUP") << QList<QByteArray>{"OK"}
-                                           << "Serial Communication failed!";
-    QTest::newRow("confirmation in two pieces") << 500 << QByteArray("UP") << QList<QByteArray>{"O", "K"}
-                                                << "Serial Communication O.K.";
-    QTest::newRow("text after the confirmation") << 500 << QByteArray("UP") << QList<QByteArray>{"OK??"}
-                                                 << "Serial Communication failed!";
-    QTest::newRow("no confirmation") << 500 << QByteArray("UP") << QList<QByteArray>{} << "Serial Communication failed!";
+    QTest::newRow("UP with more text")
+        << 500 << QByteArray("UP12") << QList<QByteArray>{"OK"} << "Serial Communication O.K.";
+    QTest::newRow("a character before UP")
+        << 500 << QByteArray("xUP") << QList<QByteArray>{"OK"} << "Serial Communication failed!";
+    QTest::newRow("confirmation in two pieces")
+        << 500 << QByteArray("UP") << QList<QByteArray>{"O", "K"} << "Serial Communication O.K.";
+    QTest::newRow("text after the confirmation")
+        << 500 << QByteArray("UP") << QList<QByteArray>{"OK??"} << "Serial Communication failed!";
+    QTest::newRow("no confirmation") << 500 << QByteArray("UP") << QList<QByteArray>{}
+                                     << "Serial Communication failed!";
 }
 
-void TestCommands::comTest()
-{
+void TestCommands::comTest() {
     QFETCH(int, upAtMs);
     QFETCH(QByteArray, request);
     QFETCH(QList<QByteArray>, confirmation);
@@ -228,8 +220,7 @@ void TestCommands::comTest()
     QCOMPARE(form.statusPanelText(2), QString());
 }
 
-void TestCommands::comTestIsNotStartedTwice()
-{
+void TestCommands::comTestIsNotStartedTwice() {
     FormRig rig({1});
     Form1& form = rig.start();
     rig.world.at(1000, [&] { press(form, Qt::Key_T, Qt::ControlModifier); });
@@ -244,8 +235,7 @@ void TestCommands::comTestIsNotStartedTwice()
     QCOMPARE(boxes, 2);
 }
 
-void TestCommands::comTestIsRefusedDuringAnUpdate()
-{
+void TestCommands::comTestIsRefusedDuringAnUpdate() {
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
     rig.writeImage("QVL-GEN-A.bin", 65536);

@@ -3,13 +3,11 @@
 #include "FormRig.h"
 
 #include <QAction>
+#include <QDate>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QToolBar>
-#include <QDate>
-#include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QProgressBar>
 #include <QToolBar>
 #include <QtTest>
@@ -29,8 +27,7 @@ private slots:
     void comPortMenu();
 };
 
-void TestForm1Window::widgetsSitWhereTheLayoutSays_data()
-{
+void TestForm1Window::widgetsSitWhereTheLayoutSays_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("pixels");
     // Twips divided by 15, measured from the top left of the area under the menu bar.
@@ -45,8 +42,7 @@ void TestForm1Window::widgetsSitWhereTheLayoutSays_data()
     QTest::newRow("Toolbar1") << "Toolbar1" << QRect(0, 0, 826, 58);
 }
 
-void TestForm1Window::widgetsSitWhereTheLayoutSays()
-{
+void TestForm1Window::widgetsSitWhereTheLayoutSays() {
     QFETCH(QString, name);
     QFETCH(QRect, pixels);
     FormRig rig;
@@ -57,8 +53,7 @@ void TestForm1Window::widgetsSitWhereTheLayoutSays()
     QCOMPARE(form.centralWidget()->size(), QSize(826, 301));
 }
 
-void TestForm1Window::fonts_data()
-{
+void TestForm1Window::fonts_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<qreal>("points");
     QTest::addColumn<bool>("bold");
@@ -71,8 +66,7 @@ void TestForm1Window::fonts_data()
     QTest::newRow("status panel") << "StatusBar1_Panel2" << 9.75 << true;
 }
 
-void TestForm1Window::fonts()
-{
+void TestForm1Window::fonts() {
     QFETCH(QString, name);
     QFETCH(qreal, points);
     QFETCH(bool, bold);
@@ -85,14 +79,14 @@ void TestForm1Window::fonts()
     QCOMPARE(widget->font().bold(), bold);
 }
 
-void TestForm1Window::startUpTexts()
-{
+void TestForm1Window::startUpTexts() {
     FormRig rig;
     Form1& form = rig.start();
     QCOMPARE(form.windowTitle(), QStringLiteral("Kestrune Update Utility"));
     QCOMPARE(form.Label_title->text(), QStringLiteral("Ready"));
     QCOMPARE(form.Label_englisch->text(), QStringLiteral("To start update procedure press Update button"));
-    QCOMPARE(form.Label_deutsch->text(), QStringLiteral("Um den Update-Vorgang zu starten, Update Button drücken"));
+    QCOMPARE(form.Label_deutsch->text(),
+             QStringLiteral("Um den Update-Vorgang zu starten, Update Button drücken"));
     QCOMPARE(form.Label_title->palette().color(QPalette::WindowText), QColor(Qt::black));
     QCOMPARE(form.Label1->text(), QStringLiteral("0%"));
     QCOMPARE(form.lblZeit->text(), QStringLiteral("0:00:00"));
@@ -107,25 +101,23 @@ void TestForm1Window::startUpTexts()
     QVERIFY(!form.ComTestRunning);
 }
 
-void TestForm1Window::displayStates_data()
-{
+void TestForm1Window::displayStates_data() {
     QTest::addColumn<int>("state");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("english");
     QTest::addColumn<QColor>("colour");
-    QTest::newRow("running") << int(DisplayState::Running) << "Running" << "Update in progress, please wait"
-                             << QColor(255, 0, 0);
-    QTest::newRow("error") << int(DisplayState::Error) << "Error" << "Update error. Automatical restart, please wait"
-                           << QColor(255, 0, 0);
-    QTest::newRow("success") << int(DisplayState::Success) << "Update Successful / Update erfolgreich" << ""
-                             << QColor(0, 192, 0);
+    QTest::newRow("running") << int(DisplayState::Running) << "Running"
+                             << "Update in progress, please wait" << QColor(255, 0, 0);
+    QTest::newRow("error") << int(DisplayState::Error) << "Error"
+                           << "Update error. Automatical restart, please wait" << QColor(255, 0, 0);
+    QTest::newRow("success") << int(DisplayState::Success) << "Update Successful / Update erfolgreich"
+                             << "" << QColor(0, 192, 0);
     // The check and the warning keep the headline's colour: black after ready.
     QTest::newRow("warning") << int(DisplayState::Warning) << "Warning"
                              << "Please turn setup switch to ON to proceed" << QColor(0, 0, 0);
 }
 
-void TestForm1Window::displayStates()
-{
+void TestForm1Window::displayStates() {
     QFETCH(int, state);
     QFETCH(QString, title);
     QFETCH(QString, english);
@@ -140,8 +132,7 @@ void TestForm1Window::displayStates()
         QCOMPARE(form.Label_deutsch->text(), QString());
 }
 
-void TestForm1Window::labelsSizeThemselves()
-{
+void TestForm1Window::labelsSizeThemselves() {
     FormRig rig;
     Form1& form = rig.start();
     form.showState(DisplayState::Ready);
@@ -157,8 +148,7 @@ void TestForm1Window::labelsSizeThemselves()
     QCOMPARE(form.Label_englisch->x(), 128);
 }
 
-void TestForm1Window::toolbarButtons()
-{
+void TestForm1Window::toolbarButtons() {
     FormRig rig;
     Form1& form = rig.start();
     struct Button {
@@ -166,7 +156,8 @@ void TestForm1Window::toolbarButtons()
         const char* caption;
         bool visible;
     };
-    const Button expected[] = {{3, "Add File", false}, {4, "Update", true}, {5, "Expert", true}, {7, "Exit", true}};
+    const Button expected[] = {
+        {3, "Add File", false}, {4, "Update", true}, {5, "Expert", true}, {7, "Exit", true}};
     for (const Button& b : expected) {
         QAction* action = form.toolbarButton(b.index);
         QVERIFY(action);
@@ -182,8 +173,7 @@ void TestForm1Window::toolbarButtons()
     QCOMPARE(form.Toolbar1->actions().indexOf(form.toolbarButton(4)), 3);
 }
 
-void TestForm1Window::comPortMenu()
-{
+void TestForm1Window::comPortMenu() {
     FormRig rig({2, 5});
     Form1& form = rig.start();
     QCOMPARE(form.Comport->title(), QStringLiteral("Com Port"));

@@ -16,8 +16,7 @@ private slots:
     void escapeInTheDialogDoesNotExit();
 };
 
-void TestFrmLogin::layout()
-{
+void TestFrmLogin::layout() {
     bool accepted = false;
     RecordingPrompts prompts;
     frmLogin dialog(accepted, prompts);
@@ -34,8 +33,7 @@ void TestFrmLogin::layout()
     QCOMPARE(dialog.txtPassword->text(), QString());
 }
 
-void TestFrmLogin::password_data()
-{
+void TestFrmLogin::password_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("accepted");
     QTest::newRow("right") << "40917" << true;
@@ -46,8 +44,7 @@ void TestFrmLogin::password_data()
     QTest::newRow("as a number") << "040917" << false;
 }
 
-void TestFrmLogin::password()
-{
+void TestFrmLogin::password() {
     QFETCH(QString, typed);
     QFETCH(bool, accepted);
     bool PasswordAccepted = false;
@@ -81,8 +78,7 @@ void TestFrmLogin::password()
     QVERIFY(PasswordAccepted);
 }
 
-void TestFrmLogin::escapeCancels()
-{
+void TestFrmLogin::escapeCancels() {
     bool PasswordAccepted = true; // cancel writes false, whatever it was
     RecordingPrompts prompts;
     frmLogin dialog(PasswordAccepted, prompts);
@@ -93,8 +89,7 @@ void TestFrmLogin::escapeCancels()
     QVERIFY(!dialog.isVisible());
 }
 
-void TestFrmLogin::closeBoxAfterRefusalKeepsItLocked()
-{
+void TestFrmLogin::closeBoxAfterRefusalKeepsItLocked() {
     for (bool before : {false, true}) {
         bool PasswordAccepted = before;
         RecordingPrompts prompts;
@@ -110,8 +105,7 @@ void TestFrmLogin::closeBoxAfterRefusalKeepsItLocked()
     }
 }
 
-void TestFrmLogin::escapeInTheDialogDoesNotExit()
-{
+void TestFrmLogin::escapeInTheDialogDoesNotExit() {
     FormRig rig;
     LoginDialogPrompt realDialog(nullptr);
     Form1Seams seams;

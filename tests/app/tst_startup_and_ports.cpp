@@ -1,5 +1,5 @@
-#include "FormRig.h"
 #include "AutoSizeLabel.h"
+#include "FormRig.h"
 
 #include "UpdateEngine.h"
 
@@ -26,8 +26,7 @@ private slots:
     void escapeDuringAnUpdateEndsTheProcess();
 };
 
-void TestStartupAndPorts::storedPortIsRestored_data()
-{
+void TestStartupAndPorts::storedPortIsRestored_data() {
     QTest::addColumn<QList<int>>("usable");
     QTest::addColumn<QString>("stored"); // empty: nothing stored yet
     QTest::addColumn<int>("marked");     // 0: no port selected
@@ -43,8 +42,7 @@ void TestStartupAndPorts::storedPortIsRestored_data()
     QTest::newRow("zero") << QList<int>{2, 9} << "0" << 0 << "9";
 }
 
-void TestStartupAndPorts::storedPortIsRestored()
-{
+void TestStartupAndPorts::storedPortIsRestored() {
     QFETCH(QList<int>, usable);
     QFETCH(QString, stored);
     QFETCH(int, marked);
@@ -71,8 +69,7 @@ void TestStartupAndPorts::storedPortIsRestored()
     QCOMPARE(rig.processEnded, 1);
 }
 
-void TestStartupAndPorts::damagedSettingsFileDoesNotStopStartUp()
-{
+void TestStartupAndPorts::damagedSettingsFileDoesNotStopStartUp() {
     FormRig rig({3});
     QFile file(rig.settingsFile());
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -85,10 +82,10 @@ void TestStartupAndPorts::damagedSettingsFileDoesNotStopStartUp()
     QCOMPARE(rig.storedPort(), QStringLiteral("9"));
 }
 
-void TestStartupAndPorts::noUsablePortShowsTheBoxOnce()
-{
+void TestStartupAndPorts::noUsablePortShowsTheBoxOnce() {
     FormRig rig(QSet<int>{});
-    rig.serial.failures = {{3, SerialControl::OpenFailure::Busy}, {5, SerialControl::OpenFailure::PermissionDenied}};
+    rig.serial.failures = {{3, SerialControl::OpenFailure::Busy},
+                           {5, SerialControl::OpenFailure::PermissionDenied}};
     Form1& form = rig.start();
     QCOMPARE(rig.prompts.messages.size(), 1);
     const Message& box = rig.prompts.messages.first();
@@ -107,8 +104,7 @@ void TestStartupAndPorts::noUsablePortShowsTheBoxOnce()
     QVERIFY(!rig.serial.PortOpen());
 }
 
-void TestStartupAndPorts::selectionMovesTheMark()
-{
+void TestStartupAndPorts::selectionMovesTheMark() {
     FormRig rig({2, 5});
     Form1& form = rig.start();
     form.com_Click(2);
@@ -127,8 +123,7 @@ void TestStartupAndPorts::selectionMovesTheMark()
     QCOMPARE(rig.serial.CommPort(), 2);
 }
 
-void TestStartupAndPorts::reselectingReopensAndEmptiesTheBuffer()
-{
+void TestStartupAndPorts::reselectingReopensAndEmptiesTheBuffer() {
     FormRig rig({2});
     Form1& form = rig.start();
     form.com_Click(2);
@@ -142,8 +137,7 @@ void TestStartupAndPorts::reselectingReopensAndEmptiesTheBuffer()
     QVERIFY(form.comItem(2)->isChecked());
 }
 
-void TestStartupAndPorts::failedOpenLeavesNoMark()
-{
+void TestStartupAndPorts::failedOpenLeavesNoMark() {
     FormRig rig({2, 7});
     Form1& form = rig.start();
     form.com_Click(2);
@@ -162,8 +156,7 @@ void TestStartupAndPorts::failedOpenLeavesNoMark()
     QCOMPARE(rig.prompts.texts(), QStringList{"No Com Port selected!"});
 }
 
-void TestStartupAndPorts::lostLineRemovesTheMark()
-{
+void TestStartupAndPorts::lostLineRemovesTheMark() {
     FormRig rig({3});
     Form1& form = rig.start();
     form.com_Click(3);
@@ -176,8 +169,7 @@ void TestStartupAndPorts::lostLineRemovesTheMark()
     QCOMPARE(rig.prompts.texts(), QStringList{"No Com Port selected!"});
 }
 
-void TestStartupAndPorts::exitStoresThePortAndEnds_data()
-{
+void TestStartupAndPorts::exitStoresThePortAndEnds_data() {
     QTest::addColumn<int>("how"); // 0 Escape, 1 Shift+Escape, 2 Exit button
     QTest::addColumn<bool>("portSelected");
     QTest::newRow("Escape") << 0 << true;
@@ -186,8 +178,7 @@ void TestStartupAndPorts::exitStoresThePortAndEnds_data()
     QTest::newRow("Escape without a port") << 0 << false;
 }
 
-void TestStartupAndPorts::exitStoresThePortAndEnds()
-{
+void TestStartupAndPorts::exitStoresThePortAndEnds() {
     QFETCH(int, how);
     QFETCH(bool, portSelected);
     FormRig rig({5});
@@ -198,7 +189,8 @@ void TestStartupAndPorts::exitStoresThePortAndEnds()
     if (how == 2)
         form.toolbarButton(Form1::Exit)->trigger();
     else
-        QTest::keyClick(form.Text_Filename, Qt::Key_Escape, how == 1 ? Qt::ShiftModifier : Qt::KeyboardModifiers());
+        QTest::keyClick(form.Text_Filename, Qt::Key_Escape,
+                        how == 1 ? Qt::ShiftModifier : Qt::KeyboardModifiers());
     QVERIFY(!rig.serial.PortOpen());
     QCOMPARE(rig.storedPort(), portSelected ? QStringLiteral("5") : QStringLiteral("9"));
     QVERIFY(rig.processEnded >= 1);
@@ -207,8 +199,7 @@ void TestStartupAndPorts::exitStoresThePortAndEnds()
 
 // Escape pressed while the update waits for the module: the shut-down runs inside the wait
 // and the process ends there.
-void TestStartupAndPorts::escapeDuringAnUpdateEndsTheProcess()
-{
+void TestStartupAndPorts::escapeDuringAnUpdateEndsTheProcess() {
     FormRig rig({6});
     rig.storeSetting("Settings/COM-Port", "6");
     rig.writeImage("QVL-GEN-A.bin", 2 * 65536);

@@ -23,8 +23,7 @@
 
 namespace {
 
-double peakMegabytes()
-{
+double peakMegabytes() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
@@ -34,23 +33,18 @@ double peakMegabytes()
 class DiscardingModule : public SerialControl {
 public:
     explicit DiscardingModule(SimWorld& world)
-        : world(world)
-    {
-    }
-    bool setPortOpen(bool open) override
-    {
+        : world(world) {}
+    bool setPortOpen(bool open) override {
         isOpen = open;
         return true;
     }
     bool PortOpen() const override { return isOpen; }
-    QByteArray Input() override
-    {
+    QByteArray Input() override {
         QByteArray all;
         all.swap(waiting);
         return all;
     }
-    void Output(const QByteArray& text) override
-    {
+    void Output(const QByteArray& text) override {
         if (text == UpdateEngine::ModuleProbe)
             reply("AA", 20);
         else if (text.size() == 3 && text.startsWith("OK")) {
@@ -65,8 +59,7 @@ public:
     qint64 received = 0;
 
 private:
-    void reply(const QByteArray& text, int ms)
-    {
+    void reply(const QByteArray& text, int ms) {
         world.after(ms, [this, text] {
             waiting += text;
             raise(comEvReceive);
@@ -94,8 +87,7 @@ public:
     void beep() override {}
 };
 
-int engine255()
-{
+int engine255() {
     QTemporaryDir dir;
     const QString path = dir.path() + "/QVL-GEN-BIG.bin";
     {
@@ -113,15 +105,14 @@ int engine255()
     module.setRThreshold(2);
     NullDisplay display;
     RecordingPrompts prompts;
-    UpdateEngine engine({module, world, world, timer, display, prompts, [&](const QString&) { return path; },
-                         dir.path()});
+    UpdateEngine engine(
+        {module, world, world, timer, display, prompts, [&](const QString&) { return path; }, dir.path()});
     engine.StartUpdate();
     std::printf("%lld %.1f\n", module.received, peakMegabytes());
     return module.received == 255LL * 65536 ? 0 : 1;
 }
 
-int update16()
-{
+int update16() {
     RealBench bench;
     if (bench.setUp({"--flash-time", "0", "--answer-delay", "0"}, 16).isEmpty())
         return 1;
@@ -135,8 +126,7 @@ int update16()
     return 0;
 }
 
-int startUp()
-{
+int startUp() {
     QTemporaryDir dir;
     const QString settingsFile = dir.path() + "/Kestrune_Update_Utility.ini";
     {
@@ -166,8 +156,7 @@ struct Row {
     bool met;
 };
 
-QString childRun(const QString& mode, qint64* elapsedMs = nullptr)
-{
+QString childRun(const QString& mode, qint64* elapsedMs = nullptr) {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -191,8 +180,7 @@ QString childRun(const QString& mode, qint64* elapsedMs = nullptr)
     return out.trimmed();
 }
 
-int driver()
-{
+int driver() {
     std::vector<Row> rows;
     std::printf("Machine: %d cores, Qt %s\n\n", QThread::idealThreadCount(), qVersion());
     std::fflush(stdout);
@@ -204,12 +192,12 @@ int driver()
         const double cpu = update[1].toDouble();
         const double floor = 1.2 + 16 * 1.0 + 2.0 + 3.0;
         const double beyond = (wall - floor) / 16 * 1000;
-        rows.push_back({"16-sector update, wall time", QString::asprintf("%.2f s (floor %.1f s)", wall, floor), "-",
-                        update[3] == "0"});
+        rows.push_back({"16-sector update, wall time",
+                        QString::asprintf("%.2f s (floor %.1f s)", wall, floor), "-", update[3] == "0"});
         rows.push_back({"time beyond the floor per sector", QString::asprintf("%.1f ms", beyond), "<= 20 ms",
                         beyond <= 20});
-        rows.push_back({"CPU share during the update", QString::asprintf("%.2f %%", 100 * cpu / wall), "<= 2 %",
-                        cpu / wall <= 0.02});
+        rows.push_back({"CPU share during the update", QString::asprintf("%.2f %%", 100 * cpu / wall),
+                        "<= 2 %", cpu / wall <= 0.02});
         rows.push_back({"peak memory, 16-sector update", QString::asprintf("%.1f MB", update[2].toDouble()),
                         "<= 80 MB", update[2].toDouble() <= 80});
     } else {
@@ -229,8 +217,8 @@ int driver()
         DiscardingModule idle(*new SimWorld);
         NullDisplay display;
         RecordingPrompts prompts;
-        UpdateEngine engine({idle, clock, events, timer, display, prompts, [](const QString&) { return QString(); },
-                             QString()});
+        UpdateEngine engine({idle, clock, events, timer, display, prompts,
+                             [](const QString&) { return QString(); }, QString()});
         std::vector<double> ms;
         for (int i = 0; i < 50; ++i) {
             const double start = clock.seconds();
@@ -246,8 +234,8 @@ int driver()
 
     qint64 shownMs = 0;
     const QString started = childRun("--startup", &shownMs);
-    rows.push_back({"start-up to the window shown (no ports)", QString::asprintf("%lld ms", shownMs), "<= 500 ms",
-                    started.contains("shown") && shownMs <= 500});
+    rows.push_back({"start-up to the window shown (no ports)", QString::asprintf("%lld ms", shownMs),
+                    "<= 500 ms", started.contains("shown") && shownMs <= 500});
 
     {
         ActivityInd indicator;
@@ -267,16 +255,15 @@ int driver()
     bool all = true;
     std::printf("%-42s %-28s %-26s %s\n", "Figure", "Measured", "Target", "Meets");
     for (const Row& row : rows) {
-        std::printf("%-42s %-28s %-26s %s\n", qPrintable(row.figure), qPrintable(row.value), qPrintable(row.target),
-                    row.met ? "yes" : "NO");
+        std::printf("%-42s %-28s %-26s %s\n", qPrintable(row.figure), qPrintable(row.value),
+                    qPrintable(row.target), row.met ? "yes" : "NO");
         all = all && row.met;
     }
     return all ? 0 : 1;
 }
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (mode == "--engine255")

@@ -13,15 +13,13 @@
 #include <QtTest>
 
 namespace {
-int openDescriptors()
-{
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries |
-                                                              QDir::System)
+int openDescriptors() {
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
                    .size());
 }
 
-void expectReady(Form1& form)
-{
+void expectReady(Form1& form) {
     QCOMPARE(form.Label_title->text(), QStringLiteral("Ready"));
     QVERIFY(form.toolbarButton(Form1::Update)->isEnabled());
     QVERIFY(!form.engine().imageOpen());
@@ -31,8 +29,7 @@ void expectReady(Form1& form)
 // Deletes the image after it was chosen and before it is opened.
 class VanishingChooser : public ImageChooser {
 public:
-    QString chooseImage(const QStringList& names) override
-    {
+    QString chooseImage(const QStringList& names) override {
         QFile::remove(folder + "/" + names.first());
         return names.first();
     }
@@ -53,8 +50,7 @@ private slots:
     void tenUpdatesLeaveNoDescriptorBehind();
 };
 
-void TestFaults::answersOneByteAtATime()
-{
+void TestFaults::answersOneByteAtATime() {
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
     const QByteArray image = rig.writeImage("QVL-GEN-A.bin", 3 * 65536);
@@ -66,8 +62,7 @@ void TestFaults::answersOneByteAtATime()
     expectReady(form);
 }
 
-void TestFaults::imageTruncatedDuringTheTransfer()
-{
+void TestFaults::imageTruncatedDuringTheTransfer() {
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
     rig.writeImage("QVL-GEN-A.bin", 3 * 65536);
@@ -82,8 +77,7 @@ void TestFaults::imageTruncatedDuringTheTransfer()
     expectReady(form);
 }
 
-void TestFaults::imageDeletedAfterTheChoice()
-{
+void TestFaults::imageDeletedAfterTheChoice() {
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
     rig.writeImage("QVL-GEN-A.bin", 65536);
@@ -111,8 +105,7 @@ void TestFaults::imageDeletedAfterTheChoice()
 }
 
 // A folder where the settings file should be: nothing can be read or written there.
-void TestFaults::settingsFileCannotBeRead()
-{
+void TestFaults::settingsFileCannotBeRead() {
     FormRig rig({2});
     QVERIFY(QDir().mkpath(rig.settingsFile()));
     Form1& form = rig.start();
@@ -124,8 +117,7 @@ void TestFaults::settingsFileCannotBeRead()
     QVERIFY(rig.prompts.messages.first().text.startsWith("The COM port number could not be stored"));
 }
 
-void TestFaults::settingsCannotBeStoredAtShutDown()
-{
+void TestFaults::settingsCannotBeStoredAtShutDown() {
     FormRig rig({2});
     rig.storeSetting("Settings/COM-Port", "2");
     Form1& form = rig.start();
@@ -142,8 +134,7 @@ void TestFaults::settingsCannotBeStoredAtShutDown()
     QVERIFY(rig.processEnded >= 1);
 }
 
-void TestFaults::programFolderCannotBeWritten()
-{
+void TestFaults::programFolderCannotBeWritten() {
     FormRig rig({1});
     const QString source = rig.dir.path() + "/QVL-GEN-NEW.bin";
     QFile file(source);
@@ -162,11 +153,11 @@ void TestFaults::programFolderCannotBeWritten()
     QVERIFY(!QFile::exists(rig.programFolder() + "/QVL-GEN-NEW.bin"));
 }
 
-void TestFaults::allPortsUnusable()
-{
+void TestFaults::allPortsUnusable() {
     FormRig rig(QSet<int>{});
     for (int port = 1; port <= 9; ++port)
-        rig.serial.failures[port] = port % 2 ? SerialControl::OpenFailure::Busy : SerialControl::OpenFailure::Absent;
+        rig.serial.failures[port] =
+            port % 2 ? SerialControl::OpenFailure::Busy : SerialControl::OpenFailure::Absent;
     Form1& form = rig.start();
     QCOMPARE(rig.prompts.texts(), QStringList{"No Com Ports available!"});
     QCOMPARE(rig.prompts.messages.first().detail.count("in use"), 5);
@@ -177,8 +168,7 @@ void TestFaults::allPortsUnusable()
     expectReady(form);
 }
 
-void TestFaults::tenUpdatesLeaveNoDescriptorBehind()
-{
+void TestFaults::tenUpdatesLeaveNoDescriptorBehind() {
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
     rig.writeImage("QVL-GEN-A.bin", 65536);

@@ -20,8 +20,7 @@ private slots:
     void allPortsBusyOrAbsent();
 };
 
-void TestFaultsOnTheLine::misbehavingModule_data()
-{
+void TestFaultsOnTheLine::misbehavingModule_data() {
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<int>("restarts");
     QTest::newRow("noise before and between answers") << QStringList{"--noise"} << 0;
@@ -29,8 +28,7 @@ void TestFaultsOnTheLine::misbehavingModule_data()
     QTest::newRow("flood during the end wait") << QStringList{"--flood-end"} << 1;
 }
 
-void TestFaultsOnTheLine::misbehavingModule()
-{
+void TestFaultsOnTheLine::misbehavingModule() {
     QFETCH(QStringList, simArgs);
     QFETCH(int, restarts);
     RealBench bench;
@@ -48,8 +46,7 @@ void TestFaultsOnTheLine::misbehavingModule()
 
 // The adapter is pulled after the first sector: the port closes at the first error (no
 // storm of read errors), the waits run into their time-outs, the operator gets the error box.
-void TestFaultsOnTheLine::deviceDisappearsDuringTheTransfer()
-{
+void TestFaultsOnTheLine::deviceDisappearsDuringTheTransfer() {
     RealBench bench;
     QVERIFY(!bench.setUp({"--hangup-after-sector", "0", "--flash-time", "0.02"}, 2).isEmpty());
     const double cpuBefore = cpuSeconds();
@@ -72,8 +69,7 @@ void TestFaultsOnTheLine::deviceDisappearsDuringTheTransfer()
 }
 
 // COM1 to COM9 mapped to missing devices and to a line another program holds.
-void TestFaultsOnTheLine::allPortsBusyOrAbsent()
-{
+void TestFaultsOnTheLine::allPortsBusyOrAbsent() {
     QTemporaryDir dir;
     SimulatorProcess sim;
     const QString device = sim.start({});

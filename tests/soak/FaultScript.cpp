@@ -9,14 +9,14 @@ namespace {
 
 // Line noise never holds a letter of the protocol's words, so it cannot form one by accident.
 const QByteArray NoiseBytes = [] {
-    const char bytes[] = {'#', '~', '?', '.', '*', '-', '=', '\r', '\n', '\t', '\0', '\x7F', '\xFF', '\x80', ';'};
+    const char bytes[] = {'#',  '~',  '?',  '.',    '*',    '-',    '=', '\r',
+                          '\n', '\t', '\0', '\x7F', '\xFF', '\x80', ';'};
     return QByteArray(bytes, int(sizeof bytes));
 }();
 
 using Range = QPair<int, int>; // inclusive
 
-QByteArray noise(QRandomGenerator& r, int min, int max)
-{
+QByteArray noise(QRandomGenerator& r, int min, int max) {
     QByteArray out;
     const int n = min + int(r.bounded(max - min + 1));
     for (int i = 0; i < n; ++i)
@@ -24,24 +24,20 @@ QByteArray noise(QRandomGenerator& r, int min, int max)
     return out;
 }
 
-template <typename T> const T& pick(QRandomGenerator& r, const QList<T>& from)
-{
+template <typename T> const T& pick(QRandomGenerator& r, const QList<T>& from) {
     return from.at(int(r.bounded(from.size())));
 }
 
-bool chance(QRandomGenerator& r, double p)
-{
+bool chance(QRandomGenerator& r, double p) {
     return r.generateDouble() < p;
 }
 
-int between(QRandomGenerator& r, int lo, int hi)
-{
+int between(QRandomGenerator& r, int lo, int hi) {
     return lo + int(r.bounded(hi - lo + 1));
 }
 
 // Cuts text into one to five pieces at random points.
-QList<QByteArray> cut(QRandomGenerator& r, const QByteArray& text, double splitChance)
-{
+QList<QByteArray> cut(QRandomGenerator& r, const QByteArray& text, double splitChance) {
     if (text.size() < 2 || !chance(r, splitChance))
         return {text};
     const int count = 2 + int(r.bounded(qMin(int(text.size()) - 1, 4)));
@@ -64,8 +60,7 @@ QList<QByteArray> cut(QRandomGenerator& r, const QByteArray& text, double splitC
 
 // The host reads only when two bytes wait; a last piece that leaves one byte behind would
 // hold it over into the next exchange. Such a piece is sent together with the one before.
-void avoidStrayByte(Answer& a)
-{
+void avoidStrayByte(Answer& a) {
     for (;;) {
         int waiting = 0;
         for (const auto& piece : a.pieces) {
@@ -82,8 +77,7 @@ void avoidStrayByte(Answer& a)
 }
 
 // Pieces whose last one is sent `completeAt` ms after the host's write; earlier ones before it.
-Answer endingAt(QRandomGenerator& r, const char* kind, const QByteArray& text, int completeAt)
-{
+Answer endingAt(QRandomGenerator& r, const char* kind, const QByteArray& text, int completeAt) {
     Answer a;
     a.kind = kind;
     const QList<QByteArray> parts = cut(r, text, 0.3);
@@ -99,8 +93,7 @@ Answer endingAt(QRandomGenerator& r, const char* kind, const QByteArray& text, i
 }
 
 // Pieces at distinct random times inside the given ranges.
-Answer within(QRandomGenerator& r, const char* kind, const QByteArray& text, const QList<Range>& ranges)
-{
+Answer within(QRandomGenerator& r, const char* kind, const QByteArray& text, const QList<Range>& ranges) {
     Answer a;
     a.kind = kind;
     const QList<QByteArray> parts = cut(r, text, 0.3);
@@ -134,9 +127,9 @@ const QList<Range> Early{{5, 190}};
 const QList<Range> Late{{220, 1180}};
 const QList<Range> Anywhere{{5, 190}, {220, 1180}};
 
-Answer probeJunk(QRandomGenerator& r)
-{
-    static const QList<QByteArray> wrongCodes{"AD", "ab", " AB", "XA", "#AA", "A#", "QQ", "BA", "aa", "OK", "EN"};
+Answer probeJunk(QRandomGenerator& r) {
+    static const QList<QByteArray> wrongCodes{"AD", "ab", " AB", "XA", "#AA", "A#",
+                                              "QQ", "BA", "aa",  "OK", "EN"};
     switch (r.bounded(4)) {
     case 0:
         return within(r, "late switch-off", QByteArray(between(r, 2, 12), 'X'), Late);
@@ -153,8 +146,7 @@ Answer probeJunk(QRandomGenerator& r)
     }
 }
 
-Answer acceptedType(QRandomGenerator& r)
-{
+Answer acceptedType(QRandomGenerator& r) {
     static const QList<QByteArray> codes{"AA", "AB", "AC", "UP"};
     QByteArray text = pick(r, codes);
     if (chance(r, 0.3)) {
@@ -165,8 +157,7 @@ Answer acceptedType(QRandomGenerator& r)
 }
 
 // A request (end == false) or the end mark, as the session's fault rate decides.
-Answer reply(QRandomGenerator& r, bool end, double faultChance)
-{
+Answer reply(QRandomGenerator& r, bool end, double faultChance) {
     enum Kind { Prompt, Slow, Straddle, Late, Dropped, Garbled } kind = Prompt;
     if (chance(r, faultChance)) {
         const int roll = int(r.bounded(100));
@@ -183,8 +174,8 @@ Answer reply(QRandomGenerator& r, bool end, double faultChance)
     QByteArray text;
     if (kind != Garbled) {
         if (end)
-            text = QByteArray("EN") + (chance(r, 0.2) ? pick(r, QList<QByteArray>{"\r\n", "D", noise(r, 1, 2)})
-                                                      : QByteArray());
+            text = QByteArray("EN") +
+                   (chance(r, 0.2) ? pick(r, QList<QByteArray>{"\r\n", "D", noise(r, 1, 2)}) : QByteArray());
         else
             text = (chance(r, 0.2) ? noise(r, 1, 4) : QByteArray()) + "OK";
     } else if (end) {
@@ -230,7 +221,8 @@ Answer reply(QRandomGenerator& r, bool end, double faultChance)
         return endingAt(r, "slow", text, between(r, 151, 3899));
     case Straddle:
         // Half of them within a few ms of the limit, where the host's passes decide.
-        return endingAt(r, "near the limit", text, chance(r, 0.5) ? between(r, 3995, 4015) : between(r, 3900, 4100));
+        return endingAt(r, "near the limit", text,
+                        chance(r, 0.5) ? between(r, 3995, 4015) : between(r, 3900, 4100));
     case Late:
         // Still before the host, after its time-out and 2 s pause, announces again.
         return endingAt(r, "late", text, between(r, 4101, 5800));
@@ -241,8 +233,7 @@ Answer reply(QRandomGenerator& r, bool end, double faultChance)
     }
 }
 
-qint64 budgetFor(const FaultScript& s)
-{
+qint64 budgetFor(const FaultScript& s) {
     qint64 ms = 20;
     for (const Answer& a : s.probeAnswers)
         ms += (QByteArray(a.kind) == "switch-off") ? 215 : 1235;
@@ -253,20 +244,20 @@ qint64 budgetFor(const FaultScript& s)
 
 } // namespace
 
-const QList<qint64>& soakImageSizes()
-{
+const QList<qint64>& soakImageSizes() {
     static const QList<qint64> sizes{1,     2,     1000,   40000,  65535,  65536,
                                      65537, 98304, 131072, 131073, 196608, 262144};
     return sizes;
 }
 
-FaultScript FaultScript::make(quint32 seed)
-{
+FaultScript FaultScript::make(quint32 seed) {
     QRandomGenerator r(seed);
     FaultScript s;
     s.seed = seed;
     s.freshRig = chance(r, 0.2);
-    s.tickBase = chance(r, 0.5) ? 0 : (quint64(1) << 32) - quint64(between(r, 1, 120000));
+    // Now and then the 32-bit tick count crosses its sign bit or wraps within the first sessions.
+    const int ticks = int(r.bounded(4));
+    s.tickBase = ticks < 2 ? 0 : (quint64(1) << (ticks == 2 ? 31 : 32)) - quint64(between(r, 1, 120000));
 
     static const QList<int> weights{6, 4, 6, 6, 6, 10, 5, 5, 4, 3, 2, 2};
     int roll = int(r.bounded(std::accumulate(weights.begin(), weights.end(), 0)));
@@ -302,8 +293,7 @@ FaultScript FaultScript::make(quint32 seed)
     return s;
 }
 
-FaultScript FaultScript::plain(int image)
-{
+FaultScript FaultScript::plain(int image) {
     FaultScript s;
     s.freshRig = true;
     s.image = image;
@@ -326,8 +316,7 @@ FaultScript FaultScript::plain(int image)
     return s;
 }
 
-QString printable(const QByteArray& bytes)
-{
+QString printable(const QByteArray& bytes) {
     QString out;
     for (char c : bytes) {
         const uchar u = uchar(c);
@@ -339,17 +328,15 @@ QString printable(const QByteArray& bytes)
     return out;
 }
 
-QString Answer::describe() const
-{
+QString Answer::describe() const {
     QStringList parts;
     for (const auto& piece : pieces)
         parts << QStringLiteral("+%1 '%2'").arg(piece.first).arg(printable(piece.second));
-    return QStringLiteral("%1%2%3").arg(QLatin1String(kind), parts.isEmpty() ? QString() : QStringLiteral(" "),
-                                        parts.join(QLatin1Char(' ')));
+    return QStringLiteral("%1%2%3").arg(
+        QLatin1String(kind), parts.isEmpty() ? QString() : QStringLiteral(" "), parts.join(QLatin1Char(' ')));
 }
 
-QString FaultScript::describe() const
-{
+QString FaultScript::describe() const {
     QStringList lines;
     lines << QStringLiteral("seed %1: image of %2 bytes (%3 sectors), %4 rig, tick base %5, budget %6 ms")
                  .arg(seed)
@@ -359,7 +346,9 @@ QString FaultScript::describe() const
                  .arg(tickBase)
                  .arg(budgetMs);
     if (lineLostWait >= 0)
-        lines << QStringLiteral("  line lost %1 ms after wait %2 first begins").arg(lineLostAfterMs).arg(lineLostWait);
+        lines << QStringLiteral("  line lost %1 ms after wait %2 first begins")
+                     .arg(lineLostAfterMs)
+                     .arg(lineLostWait);
     for (int i = 0; i < probeAnswers.size(); ++i)
         lines << QStringLiteral("  probe %1: %2").arg(i + 1).arg(probeAnswers[i].describe());
     for (int attempt = 0; attempt < waits.size(); ++attempt)

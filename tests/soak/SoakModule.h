@@ -14,8 +14,7 @@ class SimWorld;
 class TimedDisplay : public RecordingDisplay {
 public:
     std::function<void(DisplayState)> onState;
-    void showState(DisplayState s) override
-    {
+    void showState(DisplayState s) override {
         RecordingDisplay::showState(s);
         if (onState)
             onState(s);
@@ -34,6 +33,8 @@ public:
     void begin(const FaultScript& script, const QByteArray& paddedImage);
 
     bool tracing = false;
+    // Leaves bytes that an earlier session left unread for the next session to find.
+    bool keepLeftovers = false;
     QStringList trace;
     QStringList violations;
 
@@ -48,6 +49,8 @@ public:
     qint64 endAcceptedAt = -1; // when it became readable
     qint64 boxAt = -1;
     qint64 attemptBegunAt = -1; // the host's last transfer start
+    int nearLimitAccepted = 0;  // replies readable 3.99 s or more after the wait began, taken
+    int nearLimitMissed = 0;    // replies readable up to 4.02 s after it, after the host gave up
     qint64 receivedBytes = 0;   // image bytes of the module's current attempt
     bool intact = true;         // and all of them equal to the padded image
 

@@ -1,7 +1,6 @@
 #include "FakeSerial.h"
 
-bool FakeSerial::setPortOpen(bool wantOpen)
-{
+bool FakeSerial::setPortOpen(bool wantOpen) {
     if (!wantOpen) {
         if (open)
             log << QStringLiteral("close %1").arg(CommPort());
@@ -30,8 +29,7 @@ bool FakeSerial::setPortOpen(bool wantOpen)
     return true;
 }
 
-void FakeSerial::Output(const QByteArray& text)
-{
+void FakeSerial::Output(const QByteArray& text) {
     if (!open)
         return;
     wire.append(text);
@@ -40,15 +38,13 @@ void FakeSerial::Output(const QByteArray& text)
         onWrite(text);
 }
 
-QByteArray FakeSerial::Input()
-{
+QByteArray FakeSerial::Input() {
     QByteArray all;
     all.swap(pending);
     return all;
 }
 
-void FakeSerial::deliver(const QByteArray& bytes)
-{
+void FakeSerial::deliver(const QByteArray& bytes) {
     if (!open)
         return;
     pending.append(bytes);
@@ -56,8 +52,7 @@ void FakeSerial::deliver(const QByteArray& bytes)
         raise(comEvReceive);
 }
 
-void FakeSerial::hangUp()
-{
+void FakeSerial::hangUp() {
     if (!open)
         return;
     open = false;

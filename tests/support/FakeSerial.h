@@ -31,10 +31,10 @@ public:
     QMap<int, OpenFailure> failures; // for ports not usable; Absent when not given
     std::function<void(const QByteArray&)> onWrite;
 
-    QByteArray wire;            // every byte written, in order
-    QList<QByteArray> writes;   // one entry per Output call
-    QStringList log;            // "open 3", "close 3", "configure 3"
-    QByteArray pending;         // received, not yet read
+    QByteArray wire;          // every byte written, in order
+    QList<QByteArray> writes; // one entry per Output call
+    QStringList log;          // "open 3", "close 3", "configure 3"
+    QByteArray pending;       // received, not yet read
 
 private:
     bool open = false;

@@ -11,15 +11,13 @@
 // (OK when empty), and an optional hook runs while the "box" is up.
 class RecordingPrompts : public Prompts {
 public:
-    MessageAnswer showMessage(const Message& message) override
-    {
+    MessageAnswer showMessage(const Message& message) override {
         messages << message;
         if (whileShown)
             whileShown(message);
         return answers.isEmpty() ? MessageAnswer::Ok : answers.takeFirst();
     }
-    QStringList texts() const
-    {
+    QStringList texts() const {
         QStringList all;
         for (const Message& m : messages)
             all << m.text;
@@ -34,29 +32,25 @@ public:
 // Records what the engine shows.
 class RecordingDisplay : public StatusDisplay {
 public:
-    void showState(DisplayState s) override
-    {
+    void showState(DisplayState s) override {
         state = s;
         states << s;
     }
-    void setStatusText(const QString& text) override
-    {
+    void setStatusText(const QString& text) override {
         statusText = text;
         statusTexts << text;
     }
     void setFileName(const QString& path) override { fileName = path; }
     void setProgressMax(int max) override { progressMax = max; }
     void setProgressValue(int value) override { progressValue = value; }
-    void setPercentText(const QString& text) override
-    {
+    void setPercentText(const QString& text) override {
         percent = text;
         percents << text;
     }
     void setElapsedText(const QString& text) override { elapsed = text; }
     void setActivityForeColor(quint32 colour) override { activityColour = colour; }
     int activityStep() const override { return step; }
-    void setActivityStep(int s) override
-    {
+    void setActivityStep(int s) override {
         step = s;
         steps << s;
     }

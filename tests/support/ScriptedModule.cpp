@@ -10,13 +10,11 @@ constexpr int SectorSize = 65536;
 ScriptedModule::ScriptedModule(SimWorld& world, FakeSerial& serial, ModuleScript script)
     : script(std::move(script))
     , world(world)
-    , serial(serial)
-{
+    , serial(serial) {
     serial.onWrite = [this](const QByteArray& bytes) { onWrite(bytes); };
 }
 
-void ScriptedModule::send(const QByteArray& text, int delayMs)
-{
+void ScriptedModule::send(const QByteArray& text, int delayMs) {
     if (!script.splitAnswers) {
         world.after(delayMs, [this, text] { serial.deliver(text); });
         return;
@@ -25,8 +23,7 @@ void ScriptedModule::send(const QByteArray& text, int delayMs)
         world.after(delayMs + i * 3, [this, byte = text.mid(i, 1)] { serial.deliver(byte); });
 }
 
-void ScriptedModule::onWrite(const QByteArray& bytes)
-{
+void ScriptedModule::onWrite(const QByteArray& bytes) {
     if (script.silent)
         return;
     if (bytes == "XXXXXXXXXXXX") {
@@ -61,8 +58,7 @@ void ScriptedModule::onWrite(const QByteArray& bytes)
     }
 }
 
-void ScriptedModule::request(int sector)
-{
+void ScriptedModule::request(int sector) {
     if (script.dropRequests.contains({announcements, sector}))
         return;
     receiving = true;

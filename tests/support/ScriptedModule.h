@@ -12,12 +12,12 @@ class SimWorld;
 // How the simulated module behaves. Attempts count announcements from 1.
 struct ModuleScript {
     QByteArray typeCode = "AA";
-    int xxProbes = 0;          // answer "XX" (switch off) to this many probes first
-    int answerDelayMs = 50;    // probe to answer
-    bool silent = false;       // answers nothing at all
+    int xxProbes = 0;       // answer "XX" (switch off) to this many probes first
+    int answerDelayMs = 50; // probe to answer
+    bool silent = false;    // answers nothing at all
     bool silentAfterIdentify = false;
-    int requestDelayMs = 20;   // announcement to first request
-    int flashMs = 100;         // last byte of a sector to the next request or the end mark
+    int requestDelayMs = 20;            // announcement to first request
+    int flashMs = 100;                  // last byte of a sector to the next request or the end mark
     QSet<QPair<int, int>> dropRequests; // (attempt, sector): that request is not sent
     QSet<int> dropEnd;                  // attempts whose end mark is not sent
     QByteArray requestText = "OK";

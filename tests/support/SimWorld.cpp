@@ -2,8 +2,7 @@
 
 #include <QtTest>
 
-bool SimWorld::runDue()
-{
+bool SimWorld::runDue() {
     bool ran = false;
     while (!events.empty() && events.begin()->first <= nowMs) {
         auto action = std::move(events.begin()->second);
@@ -14,8 +13,7 @@ bool SimWorld::runDue()
     return ran;
 }
 
-void SimWorld::runOnce()
-{
+void SimWorld::runOnce() {
     ++passCount;
     if (runDue())
         return;
@@ -28,8 +26,7 @@ void SimWorld::runOnce()
     runDue();
 }
 
-void SimTimer::setEnabled(bool on)
-{
+void SimTimer::setEnabled(bool on) {
     if (on == enabled)
         return;
     enabled = on;
@@ -38,8 +35,7 @@ void SimTimer::setEnabled(bool on)
         schedule();
 }
 
-void SimTimer::schedule()
-{
+void SimTimer::schedule() {
     const quint64 mine = generation;
     world.after(interval, [this, mine] {
         if (!enabled || mine != generation)

@@ -39,9 +39,7 @@ class SimTimer : public IntervalTimer {
 public:
     explicit SimTimer(SimWorld& world, int intervalMs = 100)
         : world(world)
-        , interval(intervalMs)
-    {
-    }
+        , interval(intervalMs) {}
     void setEnabled(bool enabled) override;
     bool isEnabled() const override { return enabled; }
 

@@ -27,8 +27,7 @@ struct EngineRig {
                                     },
                                     folder.path()}};
 
-    EngineRig()
-    {
+    EngineRig() {
         serial.setInBufferSize(2);
         serial.setOutBufferSize(16384);
         serial.setRThreshold(2);
@@ -36,8 +35,7 @@ struct EngineRig {
     }
 
     // An image of `length` bytes whose content shows any shift or gap.
-    QByteArray makeImage(qint64 length, const QString& name = QStringLiteral("QVL-GEN-TEST.bin"))
-    {
+    QByteArray makeImage(qint64 length, const QString& name = QStringLiteral("QVL-GEN-TEST.bin")) {
         QByteArray data(int(length), Qt::Uninitialized);
         for (int i = 0; i < data.size(); ++i)
             data[i] = char((i * 7 + i / 65536) % 251);
@@ -49,8 +47,7 @@ struct EngineRig {
     }
 
     // The writes after the probes: the announcement and the blocks.
-    QList<QByteArray> transferWrites() const
-    {
+    QList<QByteArray> transferWrites() const {
         QList<QByteArray> out;
         for (const QByteArray& w : serial.writes)
             if (w != UpdateEngine::ModuleProbe)
@@ -58,8 +55,7 @@ struct EngineRig {
         return out;
     }
 
-    int announcementCount() const
-    {
+    int announcementCount() const {
         int n = 0;
         for (const QByteArray& w : serial.writes)
             n += (w.size() == 3 && w.startsWith("OK")) ? 1 : 0;

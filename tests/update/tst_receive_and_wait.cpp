@@ -14,8 +14,7 @@ private slots:
     void indicatorStepsInTens();
 };
 
-void TestReceiveAndWait::receiveAppendsWholeChunks()
-{
+void TestReceiveAndWait::receiveAppendsWholeChunks() {
     EngineRig rig;
     rig.serial.deliver("O"); // below the threshold of two: no event yet
     QVERIFY(rig.engine.state().RxBuffer.isEmpty());
@@ -25,8 +24,7 @@ void TestReceiveAndWait::receiveAppendsWholeChunks()
     QCOMPARE(rig.engine.state().RxBuffer, QByteArray("OKEN"));
 }
 
-void TestReceiveAndWait::errorEventsAreIgnored()
-{
+void TestReceiveAndWait::errorEventsAreIgnored() {
     EngineRig rig;
     rig.serial.deliver("OK");
     rig.serial.pending = "ZZ";
@@ -35,8 +33,7 @@ void TestReceiveAndWait::errorEventsAreIgnored()
     QCOMPARE(rig.engine.state().RxBuffer, QByteArray("OK"));
 }
 
-void TestReceiveAndWait::warteNeverReturnsEarly_data()
-{
+void TestReceiveAndWait::warteNeverReturnsEarly_data() {
     QTest::addColumn<double>("seconds");
     QTest::newRow("0.2") << 0.2;
     QTest::newRow("1") << 1.0;
@@ -45,8 +42,7 @@ void TestReceiveAndWait::warteNeverReturnsEarly_data()
     QTest::newRow("negative") << -1.0;
 }
 
-void TestReceiveAndWait::warteNeverReturnsEarly()
-{
+void TestReceiveAndWait::warteNeverReturnsEarly() {
     QFETCH(double, seconds);
     EngineRig rig;
     rig.world.after(150, [&] { rig.serial.deliver("UP"); });
@@ -59,8 +55,7 @@ void TestReceiveAndWait::warteNeverReturnsEarly()
         QCOMPARE(rig.engine.state().RxBuffer, QByteArray("UP"));
 }
 
-void TestReceiveAndWait::elapsedTimeCarries_data()
-{
+void TestReceiveAndWait::elapsedTimeCarries_data() {
     QTest::addColumn<quint32>("lastTick");
     QTest::addColumn<int>("ms");
     QTest::addColumn<int>("seconds");
@@ -74,13 +69,12 @@ void TestReceiveAndWait::elapsedTimeCarries_data()
     QTest::newRow("0:59:59 + 1 s") << 5000u << 0 << 59 << 59 << 0 << 6000u << 0 << "1:00:00";
     QTest::newRow("minute carry") << 0u << 500 << 59 << 1 << 0 << 600u << 100 << "0:02:00";
     QTest::newRow("tick count wraps") << 0xFFFFFFC0u << 0 << 5 << 0 << 0 << 0x00000024u << 100 << "0:00:05";
-    QTest::newRow("tick count crosses 2^31") << 0x7FFFFFF0u << 990 << 0 << 0 << 0 << 0x80000010u << 22
-                                             << "0:00:01";
+    QTest::newRow("tick count crosses 2^31")
+        << 0x7FFFFFF0u << 990 << 0 << 0 << 0 << 0x80000010u << 22 << "0:00:01";
     QTest::newRow("long hours") << 0u << 0 << 59 << 59 << 11 << 1000u << 0 << "12:00:00";
 }
 
-void TestReceiveAndWait::elapsedTimeCarries()
-{
+void TestReceiveAndWait::elapsedTimeCarries() {
     QFETCH(quint32, lastTick);
     QFETCH(int, ms);
     QFETCH(int, seconds);
@@ -101,8 +95,7 @@ void TestReceiveAndWait::elapsedTimeCarries()
     QCOMPARE(s.elapsedText(), text);
 }
 
-void TestReceiveAndWait::indicatorStepsInTens()
-{
+void TestReceiveAndWait::indicatorStepsInTens() {
     EngineRig rig;
     rig.world.setTickBase(0xFFFFF000u); // the tick count wraps during this run
     rig.engine.state().LastTick = rig.world.ticks();

@@ -23,8 +23,7 @@ private slots:
     void lostLineRunsIntoTimeOuts();
 };
 
-void TestUpdateEngine::transfersImageByteForByte()
-{
+void TestUpdateEngine::transfersImageByteForByte() {
     EngineRig rig;
     const QByteArray image = rig.makeImage(131072);
     rig.engine.StartUpdate();
@@ -37,8 +36,8 @@ void TestUpdateEngine::transfersImageByteForByte()
     QCOMPARE(rig.module.completedImage, image);
     QCOMPARE(rig.patterns, QStringList{QStringLiteral("QVL-GEN*.bin")});
 
-    QCOMPARE(rig.display.percents, (QStringList{"0%", " 12%", " 25%", " 37%", " 50%", " 62%", " 75%", " 87%",
-                                                " 100%", "0%"}));
+    QCOMPARE(rig.display.percents,
+             (QStringList{"0%", " 12%", " 25%", " 37%", " 50%", " 62%", " 75%", " 87%", " 100%", "0%"}));
     QVERIFY(rig.display.statusTexts.contains("Waiting for request..."));
     QVERIFY(rig.display.statusTexts.contains("Sending Sector 0   Block 0"));
     QVERIFY(rig.display.statusTexts.contains("Sending Sector 1   Block 3"));
@@ -61,8 +60,7 @@ void TestUpdateEngine::transfersImageByteForByte()
 
 // The module's words after the blocks: a request counts only as the last two characters
 // of what arrived, the end mark only as the first two.
-void TestUpdateEngine::requestAndEndMarks_data()
-{
+void TestUpdateEngine::requestAndEndMarks_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("end");
     QTest::addColumn<bool>("succeeds");
@@ -74,8 +72,7 @@ void TestUpdateEngine::requestAndEndMarks_data()
     QTest::newRow("lower case") << QByteArray("ok") << QByteArray("en") << false;
 }
 
-void TestUpdateEngine::requestAndEndMarks()
-{
+void TestUpdateEngine::requestAndEndMarks() {
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, end);
     QFETCH(bool, succeeds);
@@ -89,8 +86,7 @@ void TestUpdateEngine::requestAndEndMarks()
     QCOMPARE(rig.announcementCount(), succeeds ? 1 : 4);
 }
 
-void TestUpdateEngine::silentModuleGivesFourAnnouncementsThenTheBox()
-{
+void TestUpdateEngine::silentModuleGivesFourAnnouncementsThenTheBox() {
     EngineRig rig;
     rig.makeImage(65536);
     rig.module.script.silentAfterIdentify = true;
@@ -118,8 +114,7 @@ void TestUpdateEngine::silentModuleGivesFourAnnouncementsThenTheBox()
     QCOMPARE(rig.display.beeps, 0);
 }
 
-void TestUpdateEngine::timeOutsAreCountedAcrossAttempts()
-{
+void TestUpdateEngine::timeOutsAreCountedAcrossAttempts() {
     EngineRig rig;
     const QByteArray image = rig.makeImage(6 * 65536);
     rig.module.script.dropRequests = {{1, 5}};
@@ -134,8 +129,7 @@ void TestUpdateEngine::timeOutsAreCountedAcrossAttempts()
 
 // No byte of an image is ever dropped: the count is rounded up and the last sector
 // filled with erased-flash bytes.
-void TestUpdateEngine::imageLengths_data()
-{
+void TestUpdateEngine::imageLengths_data() {
     QTest::addColumn<qint64>("length");
     QTest::addColumn<int>("sectors");
     QTest::newRow("one sector") << qint64(65536) << 1;
@@ -145,8 +139,7 @@ void TestUpdateEngine::imageLengths_data()
     QTest::newRow("one byte over") << qint64(65537) << 2;
 }
 
-void TestUpdateEngine::imageLengths()
-{
+void TestUpdateEngine::imageLengths() {
     QFETCH(qint64, length);
     QFETCH(int, sectors);
     EngineRig rig;
@@ -159,8 +152,7 @@ void TestUpdateEngine::imageLengths()
     QCOMPARE(sent.mid(int(length)), QByteArray(sectors * 65536 - int(length), char(0xFF)));
 }
 
-void TestUpdateEngine::refusedImages_data()
-{
+void TestUpdateEngine::refusedImages_data() {
     QTest::addColumn<qint64>("length"); // -1: no file at all
     QTest::addColumn<QString>("says");
     QTest::newRow("empty") << qint64(0) << "is empty";
@@ -168,8 +160,7 @@ void TestUpdateEngine::refusedImages_data()
     QTest::newRow("missing") << qint64(-1) << "cannot be opened";
 }
 
-void TestUpdateEngine::refusedImages()
-{
+void TestUpdateEngine::refusedImages() {
     QFETCH(qint64, length);
     QFETCH(QString, says);
     EngineRig rig;
@@ -189,8 +180,7 @@ void TestUpdateEngine::refusedImages()
     QVERIFY(!rig.engine.imageOpen());
 }
 
-void TestUpdateEngine::noImageChosen()
-{
+void TestUpdateEngine::noImageChosen() {
     EngineRig rig;
     rig.imagePath.clear();
     rig.engine.StartUpdate();
@@ -203,8 +193,7 @@ void TestUpdateEngine::noImageChosen()
     QVERIFY(!rig.display.busy);
 }
 
-void TestUpdateEngine::switchOffKeepsWarningAndProbesEvery200ms()
-{
+void TestUpdateEngine::switchOffKeepsWarningAndProbesEvery200ms() {
     EngineRig rig;
     rig.makeImage(65536);
     rig.module.script.xxProbes = 10;
@@ -228,8 +217,7 @@ void TestUpdateEngine::switchOffKeepsWarningAndProbesEvery200ms()
     QVERIFY(rig.display.states.contains(DisplayState::Success));
 }
 
-void TestUpdateEngine::identificationAnswers_data()
-{
+void TestUpdateEngine::identificationAnswers_data() {
     QTest::addColumn<QByteArray>("firstAnswers"); // answer to the first three probes
     QTest::addColumn<int>("delayMs");
     QTest::addColumn<int>("probes");
@@ -243,8 +231,7 @@ void TestUpdateEngine::identificationAnswers_data()
     QTest::newRow("other code") << QByteArray("AD") << 50 << 4;
 }
 
-void TestUpdateEngine::identificationAnswers()
-{
+void TestUpdateEngine::identificationAnswers() {
     QFETCH(QByteArray, firstAnswers);
     QFETCH(int, delayMs);
     QFETCH(int, probes);
@@ -268,8 +255,7 @@ void TestUpdateEngine::identificationAnswers()
     QVERIFY(!rig.display.states.contains(DisplayState::Warning));
 }
 
-void TestUpdateEngine::closedPortShowsBoxAndWritesNothing()
-{
+void TestUpdateEngine::closedPortShowsBoxAndWritesNothing() {
     EngineRig rig;
     rig.makeImage(65536);
     rig.serial.setPortOpen(false);
@@ -287,8 +273,7 @@ void TestUpdateEngine::closedPortShowsBoxAndWritesNothing()
     QVERIFY(rig.patterns.isEmpty());
 }
 
-void TestUpdateEngine::secondSessionStartsFromZero()
-{
+void TestUpdateEngine::secondSessionStartsFromZero() {
     EngineRig rig;
     rig.makeImage(65536);
     rig.module.script.dropRequests = {{1, 0}};
@@ -313,8 +298,7 @@ void TestUpdateEngine::secondSessionStartsFromZero()
 
 // An unplugged adapter closes the port; the exchange runs into its time-outs and ends
 // with the error box instead of hanging.
-void TestUpdateEngine::lostLineRunsIntoTimeOuts()
-{
+void TestUpdateEngine::lostLineRunsIntoTimeOuts() {
     EngineRig rig;
     rig.makeImage(3 * 65536);
     rig.world.at(1200 + 1500, [&] { rig.serial.hangUp(); });

@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build folder with CPack, installs it into a temporary
+# root with dpkg -x and checks what is in it, its control fields and its dependencies, and that
+# the installed utility starts offscreen from its program folder through the launcher. Then
+# checks `cmake --install` into a prefix of the operator's own (a path with a space in it).
+#
+#   test_package.sh BUILD_DIR CPACK CMAKE VERSION
+set -euo pipefail
+
+BUILD="$1" CPACK="$2" CMAKE="$3" VERSION="$4"
+NAME=kestrune-update-utility
+T="$(mktemp -d /tmp/kuu-package-test.XXXXXX)"
+PIDS=()
+cleanup() {
+    local pid
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$T"
+}
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+check() { # check DESCRIPTION COMMAND...
+    local what="$1"
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+# --- the package ---------------------------------------------------------------------------
+"$CPACK" -G DEB --config "$BUILD/CPackConfig.cmake" -B "$T/cpack" > "$T/cpack.log" 2>&1 || {
+    cat "$T/cpack.log"
+    echo "FAIL: cpack could not build the package"
+    exit 1
+}
+ARCH="$(dpkg --print-architecture)"
+DEB="$T/cpack/${NAME}_${VERSION}_${ARCH}.deb"
+[ -f "$DEB" ] || { ls -la "$T/cpack"; echo "FAIL: no $(basename "$DEB")"; exit 1; }
+pass "built $(basename "$DEB")"
+
+field() { dpkg-deb -f "$DEB" "$1"; }
+check "package name" [ "$(field Package)" = "$NAME" ]
+check "version is the project's ($VERSION)" [ "$(field Version)" = "$VERSION" ]
+check "section utils" [ "$(field Section)" = utils ]
+check "architecture $ARCH" [ "$(field Architecture)" = "$ARCH" ]
+check "a maintainer" [ -n "$(field Maintainer)" ]
+
+# Exactly these files, owned by root, with these modes: nothing from the build or the tests.
+dpkg-deb -c "$DEB" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort > "$T/contents"
+sort > "$T/expected" <<EOF
+-rwxr-xr-x root/root ./usr/bin/$NAME
+-rwxr-xr-x root/root ./usr/lib/$NAME/$NAME
+-rwxr-xr-x root/root ./usr/lib/$NAME/module-sim
+-rw-r--r-- root/root ./usr/share/applications/$NAME.desktop
+-rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/$NAME.png
+-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/$NAME.svg
+EOF
+if diff -u "$T/expected" "$T/contents"; then pass "package contents"; else fail "package contents (- expected, + found)"; fi
+check "program folder drwxr-xr-x root/root" \
+    bash -c "dpkg-deb -c '$DEB' | grep -Eq '^drwxr-xr-x root/root .* \./usr/lib/$NAME/\$'"
+
+dpkg -x "$DEB" "$T/root"
+PROGRAM="$T/root/usr/lib/$NAME"
+BINARIES=("$PROGRAM/$NAME" "$PROGRAM/module-sim")
+
+# Binaries: stripped, no run-time search path into the build, every library they load found.
+for bin in "${BINARIES[@]}"; do
+    b="$(basename "$bin")"
+    check "$b is stripped" bash -c "! readelf -S '$bin' | grep -q '\.debug_info'"
+    check "$b has no RPATH/RUNPATH" bash -c "! readelf -d '$bin' | grep -Eq 'RPATH|RUNPATH'"
+    check "$b finds all its libraries" bash -c "! ldd '$bin' | grep -q 'not found'"
+done
+
+# Depends: the packages that hold the libraries the binaries load, plus the font, and
+# nothing else (no -dev packages, no build tools).
+field Depends | tr ',' '\n' | sed -E 's/\(.*\)//; s/^ +//; s/ +$//' | grep -v '^$' | sort -u > "$T/depends"
+for bin in "${BINARIES[@]}"; do
+    for lib in $(readelf -d "$bin" | sed -nE 's/.*NEEDED.*\[(.*)\]/\1/p'); do
+        path="$(ldd "$bin" | awk -v l="$lib" '$1 == l { print $3 }')"
+        [ -n "$path" ] || { fail "$(basename "$bin"): $lib not resolved"; continue; }
+        dpkg -S "$(readlink -f "$path")" 2>/dev/null || dpkg -S "$path"
+    done
+done | cut -d: -f1 | sort -u > "$T/needed"
+echo fonts-liberation >> "$T/needed"
+sort -u -o "$T/needed" "$T/needed"
+if diff -u "$T/needed" "$T/depends"; then
+    pass "Depends: $(paste -sd' ' "$T/depends")"
+else
+    fail "Depends differs from the packages of the loaded libraries plus fonts-liberation (- needed, + declared)"
+fi
+check "no package of the build among Depends" bash -c "! grep -Eq -- '-dev\$|^(cmake|g\+\+|ninja-build|qt6-base-dev)' '$T/depends'"
+qt_at_least_6_4() {
+    local dep re='\(>= 6\.([4-9]|[1-9][0-9])'
+    while read -r dep; do
+        [[ "$dep" =~ $re ]] || { echo "  $dep"; return 1; }
+    done < <(field Depends | tr ',' '\n' | grep libqt6)
+}
+check "Qt packages at least 6.4" qt_at_least_6_4
+
+# Desktop entry and icons.
+DESKTOP="$T/root/usr/share/applications/$NAME.desktop"
+entry() { sed -n "s/^$1=//p" "$DESKTOP"; }
+check "desktop entry: Type=Application" [ "$(entry Type)" = Application ]
+check "desktop entry: Exec runs the launcher on the PATH" [ "$(entry Exec)" = "$NAME" ]
+check "desktop entry: Icon from the theme" [ "$(entry Icon)" = "$NAME" ]
+check "desktop entry: a name" [ "$(entry Name)" = "Kestrune Update Utility" ]
+if command -v desktop-file-validate > /dev/null; then
+    check "desktop-file-validate" desktop-file-validate "$DESKTOP"
+fi
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d", $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }'; }
+PNG="$T/root/usr/share/icons/hicolor/32x32/apps/$NAME.png"
+check "32x32 icon is a PNG" bash -c "[ \"\$(head -c 8 '$PNG' | od -An -tx1 | tr -d ' \n')\" = 89504e470d0a1a0a ]"
+check "32x32 icon measures 32 x 32" [ "$(png_size "$PNG")" = 32x32 ]
+SVG="$T/root/usr/share/icons/hicolor/scalable/apps/$NAME.svg"
+check "scalable icon is an SVG" grep -q '<svg[^>]*viewBox="0 0 32 32"' "$SVG"
+if command -v xmllint > /dev/null; then
+    check "scalable icon is well-formed XML" xmllint --noout "$SVG"
+fi
+
+# --- the installed utility starts ---------------------------------------------------------
+# start_utility LAUNCHER PROGRAM_BINARY: runs the launcher offscreen with COM1 mapped to the
+# packaged module simulator, and checks that the process running is the program folder's
+# utility and that it opened COM1 at start-up (it read its settings and built its window).
+start_utility() {
+    local launcher="$1" expected="$2" label="$3"
+    local work="$T/run-$label"
+    mkdir -p "$work/config/Kestrune_Update_Utility"
+    "$PROGRAM/module-sim" --quiet > "$work/sim.out" 2> "$work/sim.err" &
+    PIDS+=($!)
+    local device=""
+    for _ in $(seq 50); do
+        device="$(head -n 1 "$work/sim.out" 2>/dev/null || true)"
+        [ -n "$device" ] && break
+        sleep 0.1
+    done
+    [ -n "$device" ] || { fail "$label: module simulator did not start: $(cat "$work/sim.err")"; return; }
+    {
+        echo "[Ports]"
+        echo "COM1=$device"
+        for n in 2 3 4 5 6 7 8 9; do echo "COM$n=$work/no-such-tty$n"; done
+        echo
+        echo "[Settings]"
+        echo "COM-Port=1"
+    } > "$work/config/Kestrune_Update_Utility/Kestrune_Update_Utility.ini"
+
+    env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" \
+        "$launcher" > "$work/app.out" 2> "$work/app.err" &
+    local pid=$!
+    PIDS+=("$pid")
+    local opened=""
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        if ls -l "/proc/$pid/fd" 2>/dev/null | grep -q -- "-> $device\$"; then
+            opened=yes
+            break
+        fi
+        sleep 0.1
+    done
+    local exe
+    exe="$(readlink "/proc/$pid/exe" 2>/dev/null || true)"
+    if [ -n "$opened" ]; then
+        pass "$label: started offscreen and opened COM1 ($device)"
+    else
+        fail "$label: the utility did not start and open COM1"
+        cat "$work/app.err"
+    fi
+    check "$label: the process is the program folder's utility" [ "$exe" = "$(readlink -f "$expected")" ]
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
+start_utility "$T/root/usr/bin/$NAME" "$PROGRAM/$NAME" "package"
+
+# --- cmake --install into a prefix of the operator's own ----------------------------------
+PREFIX="$T/bench prefix"
+"$CMAKE" --install "$BUILD" --prefix "$PREFIX" > "$T/install.log" 2>&1 || {
+    cat "$T/install.log"
+    fail "cmake --install"
+}
+(cd "$PREFIX" && find . -type f | sort) > "$T/installed"
+sort > "$T/expected-installed" <<EOF
+./bin/$NAME
+./lib/$NAME/$NAME
+./lib/$NAME/module-sim
+./share/applications/$NAME.desktop
+./share/icons/hicolor/32x32/apps/$NAME.png
+./share/icons/hicolor/scalable/apps/$NAME.svg
+EOF
+if diff -u "$T/expected-installed" "$T/installed"; then pass "cmake --install layout"; else fail "cmake --install layout"; fi
+DESKTOP="$PREFIX/share/applications/$NAME.desktop"
+check "desktop entry of another prefix runs the launcher by its full path, quoted" \
+    [ "$(entry Exec)" = "\"$PREFIX/bin/$NAME\"" ]
+check "desktop entry of another prefix names the icon by its full path" \
+    [ "$(entry Icon)" = "$PREFIX/share/icons/hicolor/scalable/apps/$NAME.svg" ]
+check "that icon is there" [ -f "$(entry Icon)" ]
+# The launcher, reached through a symbolic link elsewhere, still finds its program folder.
+mkdir -p "$T/elsewhere"
+ln -s "$PREFIX/bin/$NAME" "$T/elsewhere/kuu"
+start_utility "$T/elsewhere/kuu" "$PREFIX/lib/$NAME/$NAME" "prefix"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all package checks passed"
