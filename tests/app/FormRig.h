@@ -69,7 +69,8 @@ struct FormRig {
         return settings.value("Settings/COM-Port").toString();
     }
 
-    Form1& start() {
+    // The simulated world, the fake line and the answered prompts; tests may change any of them.
+    Form1Seams seams() {
         Form1Seams seams;
         seams.settingsFile = settingsFile();
         seams.programFolder = programFolder();
@@ -81,11 +82,16 @@ struct FormRig {
         seams.addFilePrompts = &fileDialog;
         seams.passwordPrompt = &password;
         seams.endProcess = [this] { ++processEnded; };
-        form = std::make_unique<Form1>(std::move(seams));
+        return seams;
+    }
+
+    Form1& start(Form1Seams withSeams) {
+        form = std::make_unique<Form1>(std::move(withSeams));
         form->Form_Load();
         form->show();
         return *form;
     }
+    Form1& start() { return start(seams()); }
 
     QByteArray writeImage(const QString& name, int length) {
         QByteArray data(length, Qt::Uninitialized);

@@ -108,20 +108,9 @@ void TestFrmLogin::closeBoxAfterRefusalKeepsItLocked() {
 void TestFrmLogin::escapeInTheDialogDoesNotExit() {
     FormRig rig;
     LoginDialogPrompt realDialog(nullptr);
-    Form1Seams seams;
-    seams.settingsFile = rig.settingsFile();
-    seams.programFolder = rig.programFolder();
-    seams.clock = &rig.world;
-    seams.events = &rig.world;
-    seams.timer = &rig.timer;
-    seams.serial = &rig.serial;
-    seams.prompts = &rig.prompts;
+    Form1Seams seams = rig.seams();
     seams.passwordPrompt = &realDialog;
-    int ended = 0;
-    seams.endProcess = [&] { ++ended; };
-    Form1 form(std::move(seams));
-    form.Form_Load();
-    form.show();
+    Form1& form = rig.start(std::move(seams));
 
     bool sawDialog = false;
     QTimer::singleShot(50, [&] {
@@ -132,7 +121,7 @@ void TestFrmLogin::escapeInTheDialogDoesNotExit() {
     });
     QTest::keyClick(form.Text_Filename, Qt::Key_F2);
     QVERIFY(sawDialog);
-    QCOMPARE(ended, 0);
+    QCOMPARE(rig.processEnded, 0);
     QVERIFY(form.isVisible());
     QVERIFY(!form.ExpertMode);
 }
