@@ -37,6 +37,7 @@ void UpdateEngine::SendFirmware() {
     session.LastTick = io.clock.ticks();
     io.Timer1.setEnabled(true);
 
+    discardUnreadInput();
     QByteArray announcement("OK");
     announcement.append(char(SectorCount));
     io.MSComm1.Output(announcement);

@@ -11,6 +11,13 @@ void UpdateEngine::MSComm1_OnComm() {
         session.RxBuffer.append(io.MSComm1.Input());
 }
 
+// A single byte stays in the control below the receive threshold of two; left there, it
+// would run every later two-byte answer one byte out of step, and no answer would ever
+// match again. Whatever is waiting before a probe or an announcement is stale.
+void UpdateEngine::discardUnreadInput() {
+    io.MSComm1.Input();
+}
+
 void UpdateEngine::warte(double Pausenlaenge) {
     const double start = io.clock.seconds();
     while (io.clock.seconds() < start + Pausenlaenge)

@@ -57,6 +57,7 @@ public:
     void setFirmwarePath(const QString& path) { firmwarePath = path; }
 
 private:
+    void discardUnreadInput();
     void showPortError();
     bool identifyModule();
     bool awaitRequest();

@@ -66,6 +66,7 @@ bool UpdateEngine::identifyModule() {
         io.events.runPending();
         for (;;) {
             session.RxBuffer.clear();
+            discardUnreadInput();
             io.MSComm1.Output(ModuleProbe);
             warte(0.2);
             if (!session.RxBuffer.startsWith("XX"))

@@ -3,7 +3,8 @@
 //   KUU_SOAK_SESSIONS=<n>  number of sessions (default below)
 //   KUU_SOAK_SEED=<n>      seed of the first session; session k uses seed + k
 //   KUU_SOAK_TRACE=1       print what happened in the last session, step by step
-//   KUU_SOAK_LEFTOVERS=1   a byte left unread at the end of a session stays for the next one
+//   KUU_SOAK_LEFTOVERS=0   bytes left unread at the end of a session are dropped (kept by default,
+//                          as on a real line)
 //
 // A failing session prints the seed and session count that replay it on a new rig.
 #include "FakeSerial.h"
@@ -181,7 +182,7 @@ Outcome TestSoak::runSession(SoakRig& rig, const FaultScript& script, bool traci
 
     SoakModule& m = rig.module;
     m.tracing = tracing;
-    m.keepLeftovers = qEnvironmentVariableIntValue("KUU_SOAK_LEFTOVERS") != 0;
+    m.keepLeftovers = qEnvironmentVariable("KUU_SOAK_LEFTOVERS") != QLatin1String("0");
     m.begin(script, paddedImages[script.image]);
     const qint64 start = rig.world.now();
     rig.world.limitMs = start + script.budgetMs;
@@ -339,7 +340,7 @@ void TestSoak::soak() {
     QFETCH(quint32, firstSeed);
     QFETCH(int, count);
     const bool tracing = qEnvironmentVariableIntValue("KUU_SOAK_TRACE") != 0;
-    const bool leftovers = qEnvironmentVariableIntValue("KUU_SOAK_LEFTOVERS") != 0;
+    const bool leftovers = qEnvironmentVariable("KUU_SOAK_LEFTOVERS") != QLatin1String("0");
 
     QElapsedTimer clock;
     clock.start();
@@ -361,7 +362,7 @@ void TestSoak::soak() {
             QStringLiteral("replay: KUU_SOAK_SEED=%1 KUU_SOAK_SESSIONS=%2 KUU_SOAK_TRACE=1%3")
                 .arg(rigSeed)
                 .arg(rigSessions)
-                .arg(leftovers ? QStringLiteral(" KUU_SOAK_LEFTOVERS=1") : QString());
+                .arg(leftovers ? QString() : QStringLiteral(" KUU_SOAK_LEFTOVERS=0"));
         replayLine = (replay + QLatin1Char('\n') + script.describe()).toLocal8Bit();
 
         const Outcome out = runSession(*rig, script, tracing && k == count - 1);

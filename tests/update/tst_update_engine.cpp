@@ -21,6 +21,7 @@ private slots:
     void closedPortShowsBoxAndWritesNothing();
     void secondSessionStartsFromZero();
     void lostLineRunsIntoTimeOuts();
+    void strayByteDoesNotShiftLaterAnswers();
 };
 
 void TestUpdateEngine::transfersImageByteForByte() {
@@ -307,6 +308,19 @@ void TestUpdateEngine::lostLineRunsIntoTimeOuts() {
     QCOMPARE(rig.prompts.texts(), QStringList{"Update error\rUpdate Fehler"});
     QCOMPARE(rig.display.state, DisplayState::Ready);
     QVERIFY(!rig.engine.imageOpen());
+}
+
+// One byte below the receive threshold, left over from an earlier exchange, must not put
+// every later answer one byte out of step.
+void TestUpdateEngine::strayByteDoesNotShiftLaterAnswers() {
+    EngineRig rig;
+    const QByteArray image = rig.makeImage(65536);
+    rig.serial.deliver("O");
+    QVERIFY(rig.engine.state().RxBuffer.isEmpty());
+    rig.engine.StartUpdate();
+    QCOMPARE(rig.module.probes, 1);
+    QCOMPARE(rig.module.completedImage, image);
+    QCOMPARE(rig.engine.state().ErrorCount, qint16(0));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateEngine)
