@@ -68,5 +68,4 @@ void Form1::com_Click(qint16 index) {
 void Form1::showLineLost() {
     for (int i = 1; i <= 9; ++i)
         com[i]->setChecked(false);
-    setStatusText(QStringLiteral("Com%1 was lost").arg(serial->CommPort()));
 }

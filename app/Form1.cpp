@@ -9,6 +9,7 @@
 #include "QtEventPass.h"
 #include "SerialPortControl.h"
 #include "SystemClock.h"
+#include "Twips.h"
 #include "UpdateEngine.h"
 #include "frmLogin.h"
 
@@ -27,11 +28,6 @@
 #include <unistd.h>
 
 namespace {
-QRect twips(int left, int top, int width, int height) {
-    constexpr int t = Form1::TwipsPerPixel;
-    return QRect(left / t, top / t, width / t, height / t);
-}
-
 QFont arial(qreal points, bool bold) {
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(points);
@@ -113,31 +109,31 @@ void Form1::buildWidgets() {
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(12390 / TwipsPerPixel, 4515 / TwipsPerPixel);
+    client->setFixedSize(twips::toPixels(12390), twips::toPixels(4515));
     setCentralWidget(client);
 
     buildToolbar();
     Toolbar1->setParent(client);
-    Toolbar1->setGeometry(0, 0, client->width(), 870 / TwipsPerPixel);
+    Toolbar1->setGeometry(0, 0, client->width(), twips::toPixels(870));
 
     Frame1 = new QFrame(client);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setFrameShape(QFrame::Box);
     Frame1->setFrameShadow(QFrame::Sunken);
-    Frame1->setGeometry(twips(120, 960, 11415, 615));
+    Frame1->setGeometry(twips::rect(120, 960, 11415, 615));
 
     Label_Type = new QLabel(QStringLiteral("File Title:"), Frame1);
     Label_Type->setObjectName(QStringLiteral("Label_Type"));
     Label_Type->setFont(arial(9.75, true));
-    Label_Type->setGeometry(twips(360, 225, 975, 255));
+    Label_Type->setGeometry(twips::rect(360, 225, 975, 255));
 
     Text_Filename = new QLineEdit(Frame1);
     Text_Filename->setObjectName(QStringLiteral("Text_Filename"));
-    Text_Filename->setGeometry(twips(1440, 160, 9855, 375));
+    Text_Filename->setGeometry(twips::rect(1440, 160, 9855, 375));
 
     Activity1 = new ActivityInd(client);
     Activity1->setObjectName(QStringLiteral("Activity1"));
-    Activity1->setGeometry(twips(120, 1860, 1695, 1575));
+    Activity1->setGeometry(twips::rect(120, 1860, 1695, 1575));
     Activity1->SetStyle(3);
     Activity1->SetForeColor(Colours::Green);
 
@@ -145,7 +141,7 @@ void Form1::buildWidgets() {
         auto* label = new AutoSizeLabel(client);
         label->setObjectName(QLatin1String(name));
         label->setFont(font);
-        label->move(left / TwipsPerPixel, top / TwipsPerPixel);
+        label->move(twips::toPixels(left), twips::toPixels(top));
         label->setCaption(QString());
         return label;
     };
@@ -159,11 +155,11 @@ void Form1::buildWidgets() {
     lblZeit = new QLabel(QStringLiteral("0"), client);
     lblZeit->setObjectName(QStringLiteral("lblZeit"));
     lblZeit->setFont(arial(48, true));
-    lblZeit->setGeometry(twips(7020, 2040, 4455, 1095));
+    lblZeit->setGeometry(twips::rect(7020, 2040, 4455, 1095));
 
     ProgressBar1 = new QProgressBar(client);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(twips(120, 3720, 10695, 375));
+    ProgressBar1->setGeometry(twips::rect(120, 3720, 10695, 375));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
@@ -171,11 +167,11 @@ void Form1::buildWidgets() {
     Label1 = new QLabel(client);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(arial(14.25, true));
-    Label1->setGeometry(twips(10980, 3720, 1215, 375));
+    Label1->setGeometry(twips::rect(10980, 3720, 1215, 375));
 
     buildStatusBar();
     StatusBar1->setParent(client);
-    StatusBar1->setGeometry(twips(0, 4140, 12384, 372));
+    StatusBar1->setGeometry(twips::rect(0, 4140, 12384, 372));
 
     buildMenu();
 
@@ -250,8 +246,8 @@ void Form1::buildStatusBar() {
         label->setFont(font);
         label->setFrameShape(QFrame::Panel);
         label->setFrameShadow(QFrame::Sunken);
-        const int width = widths[panel - 1] / TwipsPerPixel;
-        label->setGeometry(left, 0, width, 372 / TwipsPerPixel);
+        const int width = twips::toPixels(widths[panel - 1]);
+        label->setGeometry(left, 0, width, twips::toPixels(372));
         left += width;
         panels[panel] = label;
     }

@@ -48,7 +48,6 @@ struct Form1Seams {
 class Form1 : public QMainWindow, public StatusDisplay {
     Q_OBJECT
 public:
-    static constexpr int TwipsPerPixel = 15;
     enum ToolbarIndex {
         Placeholder1 = 1,
         Placeholder2 = 2,

@@ -1,9 +1,12 @@
 #include "MessageBoxPrompts.h"
 
+#include <QApplication>
 #include <QMessageBox>
 
 MessageAnswer MessageBoxPrompts::showMessage(const Message& message) {
-    QMessageBox box(parent);
+    // Above the dialog that asked, if one is open (the password dialog), else above the window.
+    QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : parent;
+    QMessageBox box(owner);
     box.setWindowTitle(message.title.isEmpty() ? applicationTitle() : message.title);
     QString text = message.text;
     // A carriage return between two lines shows as a line break.

@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "AutoSizeLabel.h"
+#include "IniValue.h"
 #include "Prompts.h"
 #include "SerialControl.h"
 #include "UpdateEngine.h"
@@ -68,14 +69,14 @@ void Form1::Form_Unload() {
 }
 
 void Form1::storePortNumber() {
-    QSettings settings(io.settingsFile, QSettings::IniFormat);
-    settings.setValue(PortKey, QString::number(serial->CommPort()));
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
+    // Only this one line is written: the hand-made [Ports] entries and comments stay as they are.
+    QString error;
+    if (!storeIniValue(io.settingsFile, QStringLiteral("Settings"), QStringLiteral("COM-Port"),
+                       QString::number(serial->CommPort()), error))
         // The operator would otherwise find another port selected at the next start.
-        prompts->showMessage({QStringLiteral("The COM port number could not be stored in %1.\n"
-                                             "The next start will not select COM%2 by itself.")
-                                  .arg(QDir::toNativeSeparators(io.settingsFile))
+        prompts->showMessage({QStringLiteral("The COM port number could not be stored in %1: %2.\n"
+                                             "The next start will not select COM%3 by itself.")
+                                  .arg(QDir::toNativeSeparators(io.settingsFile), error)
                                   .arg(serial->CommPort()),
                               applicationTitle(), MessageIcon::Critical});
 }

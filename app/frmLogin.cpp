@@ -1,6 +1,7 @@
 #include "frmLogin.h"
 
 #include "Prompts.h"
+#include "Twips.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -10,10 +11,6 @@
 #include <QScreen>
 
 namespace {
-constexpr int TwipsPerPixel = 15;
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel);
-}
 QFont arial(qreal points) {
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(points);
@@ -32,27 +29,27 @@ frmLogin::frmLogin(bool& PasswordAccepted, Prompts& prompts, QWidget* parent)
     , prompts(prompts) {
     setObjectName(QStringLiteral("frmLogin"));
     setWindowTitle(QStringLiteral("Expert Password"));
-    setFixedSize(3750 / TwipsPerPixel, 1545 / TwipsPerPixel);
+    setFixedSize(twips::toPixels(3750), twips::toPixels(1545));
 
     lblLabels->setObjectName(QStringLiteral("lblLabels"));
     lblLabels->setFont(arial(9.75));
-    lblLabels->move(840 / TwipsPerPixel, 180 / TwipsPerPixel);
+    lblLabels->move(twips::toPixels(840), twips::toPixels(180));
     lblLabels->adjustSize();
 
     txtPassword->setObjectName(QStringLiteral("txtPassword"));
     txtPassword->setFont(arial(14.25));
-    txtPassword->setGeometry(twips(1200, 525, 1305, 345));
+    txtPassword->setGeometry(twips::rect(1200, 525, 1305, 345));
     txtPassword->setEchoMode(QLineEdit::Password);
     // Typed characters must reach the box as they are, not through an input method.
     txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
     txtPassword->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
 
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setGeometry(twips(495, 1020, 1140, 390));
+    cmdOK->setGeometry(twips::rect(495, 1020, 1140, 390));
     cmdOK->setDefault(true);
     cmdOK->setAutoDefault(true);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(twips(2100, 1020, 1140, 390));
+    cmdCancel->setGeometry(twips::rect(2100, 1020, 1140, 390));
     cmdCancel->setAutoDefault(false);
 
     connect(cmdOK, &QPushButton::clicked, this, &frmLogin::cmdOK_Click);

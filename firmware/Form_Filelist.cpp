@@ -1,17 +1,12 @@
 #include "Form_Filelist.h"
 
+#include "Twips.h"
+
 #include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QScreen>
-
-namespace {
-constexpr int TwipsPerPixel = 15;
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel);
-}
-} // namespace
 
 Form_Filelist::Form_Filelist(const QStringList& names, QWidget* parent)
     : QDialog(parent)
@@ -19,16 +14,16 @@ Form_Filelist::Form_Filelist(const QStringList& names, QWidget* parent)
     , List1(new QListWidget(this)) {
     setObjectName(QStringLiteral("Form_Filelist"));
     setWindowTitle(QStringLiteral("Fileselection"));
-    setFixedSize(4680 / TwipsPerPixel, 3090 / TwipsPerPixel);
+    setFixedSize(twips::toPixels(4680), twips::toPixels(3090));
 
     QFont labelFont(QStringLiteral("Arial"));
     labelFont.setPointSizeF(14.25);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(labelFont);
-    Label1->setGeometry(twips(180, 120, 3975, 375));
+    Label1->setGeometry(twips::rect(180, 120, 3975, 375));
 
     List1->setObjectName(QStringLiteral("List1"));
-    List1->setGeometry(twips(120, 720, 4395, 2205));
+    List1->setGeometry(twips::rect(120, 720, 4395, 2205));
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->addItems(names);
     connect(List1, &QListWidget::itemDoubleClicked, this, &Form_Filelist::List1_DblClick);

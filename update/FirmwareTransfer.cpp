@@ -6,6 +6,7 @@
 #include "UpdateEngine.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 constexpr int BlocksPerSector = 4;
@@ -51,6 +52,7 @@ void UpdateEngine::SendFirmware() {
             return;
         }
         session.RxBuffer.clear();
+        discardUnreadInput();
         // The module needs a moment after its request before data may come.
         warte(1);
         const int BlockLength = io.MSComm1.OutBufferSize();
@@ -146,9 +148,13 @@ void UpdateEngine::refuseImage(FirmwareImage::Check why) {
                    .arg(path)
                    .arg(FirmwareImage::MaxSectors);
         break;
-    default:
-        text = QStringLiteral("The firmware image %1 cannot be opened: %2").arg(path, image.errorText());
-        break;
+    default: {
+        const QFileInfo info(firmwarePath);
+        const QString why = !info.exists()   ? QStringLiteral("it does not exist.")
+                            : !info.isFile() ? QStringLiteral("it is not a file.")
+                                             : image.errorText();
+        text = QStringLiteral("The firmware image %1 cannot be opened: %2").arg(path, why);
+    } break;
     }
     io.display.setBusyCursor(false);
     io.prompts.showMessage({text, QStringLiteral("Firmware Error"), MessageIcon::Critical});

@@ -2,6 +2,7 @@
 
 #include "EventPass.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -83,8 +84,22 @@ void SerialPortControl::Output(const QByteArray& text) {
     // Hold the caller back while more than one buffer's worth is still queued, so a reply
     // wait that starts after the call does not run while a whole sector is still on the wire.
     // The event loop keeps running meanwhile; a lost line closes the port and ends the wait.
-    while (port.isOpen() && bytesWaitingToGo() > OutBufferSize())
+    // A peer that stops taking bytes but keeps the line up must not hold the caller forever:
+    // after a while without progress the queue is dropped, and the caller's reply wait times out.
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    qint64 waiting = bytesWaitingToGo();
+    while (port.isOpen() && waiting > OutBufferSize()) {
         events.runOnce();
+        const qint64 now = bytesWaitingToGo();
+        if (now < waiting)
+            sinceProgress.restart();
+        waiting = now;
+        if (sinceProgress.elapsed() > StallLimitMs) {
+            port.clear(QSerialPort::Output);
+            break;
+        }
+    }
 }
 
 QByteArray SerialPortControl::Input() {

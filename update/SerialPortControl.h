@@ -14,6 +14,9 @@ class SerialPortControl : public SerialControl {
 public:
     using DeviceMap = std::function<QString(int port)>;
 
+    // How long Output waits for a peer that takes no bytes at all.
+    static constexpr qint64 StallLimitMs = 4000;
+
     SerialPortControl(EventPass& events, DeviceMap deviceForPort, QObject* parent = nullptr);
     ~SerialPortControl() override;
 

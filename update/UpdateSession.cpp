@@ -32,6 +32,7 @@ void UpdateEngine::StartUpdate() {
     identifyModule();
 
     firmwarePath = io.SelectFirmwareFile(ImagePattern);
+    io.display.setFileName(firmwarePath);
     if (firmwarePath.isEmpty()) {
         // No image to send: say where we looked, and go back to ready without touching the module.
         io.display.setBusyCursor(false);
@@ -43,7 +44,6 @@ void UpdateEngine::StartUpdate() {
         returnToReady();
         return;
     }
-    io.display.setFileName(firmwarePath);
     session.RxBuffer.clear();
     SendFirmware();
 }

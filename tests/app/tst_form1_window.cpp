@@ -32,13 +32,13 @@ void TestForm1Window::widgetsSitWhereTheLayoutSays_data() {
     QTest::addColumn<QRect>("pixels");
     // Twips divided by 15, measured from the top left of the area under the menu bar.
     QTest::newRow("Frame1") << "Frame1" << QRect(8, 64, 761, 41);
-    QTest::newRow("Text_Filename in Frame1") << "Text_Filename" << QRect(96, 10, 657, 25);
+    QTest::newRow("Text_Filename in Frame1") << "Text_Filename" << QRect(96, 11, 657, 25);
     QTest::newRow("Label_Type in Frame1") << "Label_Type" << QRect(24, 15, 65, 17);
     QTest::newRow("Activity1") << "Activity1" << QRect(8, 124, 113, 105);
     QTest::newRow("lblZeit") << "lblZeit" << QRect(468, 136, 297, 73);
     QTest::newRow("ProgressBar1") << "ProgressBar1" << QRect(8, 248, 713, 25);
     QTest::newRow("Label1") << "Label1" << QRect(732, 248, 81, 25);
-    QTest::newRow("StatusBar1") << "StatusBar1" << QRect(0, 276, 825, 24);
+    QTest::newRow("StatusBar1") << "StatusBar1" << QRect(0, 276, 826, 25);
     QTest::newRow("Toolbar1") << "Toolbar1" << QRect(0, 0, 826, 58);
 }
 

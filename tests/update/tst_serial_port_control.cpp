@@ -192,6 +192,7 @@ private slots:
     void threshold_data();
     void threshold();
     void outputWaitsForAPeerThatDoesNotRead();
+    void outputGivesUpOnAPeerThatNeverReads();
     void staleInputIsDropped_data();
     void staleInputIsDropped();
     void openFailures_data();
@@ -343,6 +344,34 @@ void TestSerialPortControl::outputWaitsForAPeerThatDoesNotRead() {
     QVERIFY(rig.waitWire(want.size()));
     const QString diff = difference(rig.wire, want);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+// A peer that keeps the line up but takes nothing: Output must not hold the update forever.
+// It drops what it could not send, so the reply wait that follows runs into its time-out.
+void TestSerialPortControl::outputGivesUpOnAPeerThatNeverReads() {
+    Rig rig;
+    QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText() + rig.pty.error()));
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(50);
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start();
+    QElapsedTimer clock;
+    clock.start();
+    for (int k = 0; k < 4; ++k)
+        rig.control.Output(block(k));
+    const qint64 took = clock.elapsed();
+    // Each Output that finds the queue full gives up once; here two of the four do.
+    QVERIFY2(took >= SerialPortControl::StallLimitMs && took < 2 * SerialPortControl::StallLimitMs + 1500,
+             qPrintable(QStringLiteral("took %1 ms").arg(took)));
+    QVERIFY(ticks >= 60); // the window stayed live
+    QVERIFY(rig.control.PortOpen());
+    // Once the peer reads again, nothing of the dropped blocks follows what the kernel held.
+    rig.drainer.start();
+    QTest::qWait(300);
+    QVERIFY(rig.wire.size() < 2 * blockSize);
+    rig.control.Output("OK");
+    QVERIFY(QTest::qWaitFor([&] { return rig.wire.endsWith("OK"); }, 2000));
 }
 
 void TestSerialPortControl::staleInputIsDropped_data() {

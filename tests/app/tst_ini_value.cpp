@@ -1,0 +1,70 @@
+#include "IniValue.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestIniValue : public QObject {
+    Q_OBJECT
+private slots:
+    void storesOnlyItsLine_data();
+    void storesOnlyItsLine();
+    void unwritablePlaceIsReported();
+};
+
+void TestIniValue::storesOnlyItsLine_data() {
+    QTest::addColumn<QByteArray>("before"); // "-" : no file yet
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("no file") << QByteArray("-") << QByteArray("[Settings]\nCOM-Port=3\n");
+    QTest::newRow("ports with comments")
+        << QByteArray("; bench 2\n[Ports]\nCOM1=/dev/serial/by-id/usb-A ; left adapter\n")
+        << QByteArray(
+               "; bench 2\n[Ports]\nCOM1=/dev/serial/by-id/usb-A ; left adapter\n\n[Settings]\nCOM-Port=3\n");
+    QTest::newRow("value replaced in place")
+        << QByteArray("[Settings]\nCOM-Port=7\nOther=x\n\n[Ports]\nCOM-Port=9\n")
+        << QByteArray("[Settings]\nCOM-Port=3\nOther=x\n\n[Ports]\nCOM-Port=9\n");
+    QTest::newRow("added to its section")
+        << QByteArray("[Settings]\nOther=x\n\n[Ports]\nCOM1=/dev/ttyUSB0\n")
+        << QByteArray("[Settings]\nOther=x\nCOM-Port=3\n\n[Ports]\nCOM1=/dev/ttyUSB0\n");
+    QTest::newRow("garbage kept") << QByteArray("\x01\x02 not ini\n[Settings]\nCOM-Port=abc\n")
+                                  << QByteArray("\x01\x02 not ini\n[Settings]\nCOM-Port=3\n");
+}
+
+void TestIniValue::storesOnlyItsLine() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/sub/Kestrune_Update_Utility.ini";
+    if (before != "-") {
+        QDir().mkpath(dir.path() + "/sub");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(before);
+    }
+    QString error;
+    QVERIFY(storeIniValue(path, "Settings", "COM-Port", "3", error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), after);
+    // What the utility reads back at the next start.
+    QCOMPARE(QSettings(path, QSettings::IniFormat).value("Settings/COM-Port").toString(),
+             QStringLiteral("3"));
+}
+
+void TestIniValue::unwritablePlaceIsReported() {
+    QTemporaryDir dir;
+    QFile blocker(dir.path() + "/file");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QString error;
+    QVERIFY(!storeIniValue(dir.path() + "/file/settings.ini", "Settings", "COM-Port", "3", error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(QDir().mkpath(dir.path() + "/folder.ini"));
+    error.clear();
+    QVERIFY(!storeIniValue(dir.path() + "/folder.ini", "Settings", "COM-Port", "3", error));
+    QVERIFY(!error.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestIniValue)
+#include "tst_ini_value.moc"
