@@ -9,6 +9,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Kestrune_Update_Utility"));
     QApplication::setOrganizationName(QStringLiteral("Kestrune_Update_Utility"));
     QApplication::setApplicationVersion(QStringLiteral(KUU_VERSION_TEXT));
+    // Ties the window to its desktop entry and icon on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kestrune-update-utility"));
 
     Form1Seams seams;
     // $XDG_CONFIG_HOME/Kestrune_Update_Utility/Kestrune_Update_Utility.ini

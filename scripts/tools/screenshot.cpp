@@ -6,6 +6,7 @@
 //
 //   kuu_screenshot --sim PATH/module-sim --out FILE.png [--sectors N] [--at-block K]
 
+#include "AutoSizeLabel.h"
 #include "Form1.h"
 
 #include <QApplication>
@@ -108,6 +109,7 @@ int main(int argc, char* argv[])
     Form1Seams seams;
     seams.settingsFile = settingsFile;
     seams.programFolder = programFolder;
+    seams.endProcess = [] {}; // closing the window ends the run here, not the process
     Form1 form(std::move(seams));
     form.Form_Load();
     form.show();
@@ -148,12 +150,11 @@ int main(int argc, char* argv[])
         watch.start();
         form.updateCommand(); // returns when the transfer has ended, after the success display
         updated = form.Label_title->text() == QLatin1String("Ready");
+        form.close(); // the utility's shut-down: the port is closed, the port number stored
         QApplication::quit();
     });
     app.exec();
     watchdog.stop();
-
-    form.Form_Unload();
     sim.terminate();
     sim.waitForFinished(3000);
 

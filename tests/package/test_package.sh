@@ -151,10 +151,11 @@ start_utility() {
     local opened=""
     for _ in $(seq 100); do
         kill -0 "$pid" 2>/dev/null || break
-        if ls -l "/proc/$pid/fd" 2>/dev/null | grep -q -- "-> $device\$"; then
-            opened=yes
-            break
-        fi
+        local fd
+        for fd in /proc/"$pid"/fd/*; do
+            [ "$(readlink "$fd" 2>/dev/null)" = "$device" ] && opened=yes
+        done
+        [ -n "$opened" ] && break
         sleep 0.1
     done
     local exe
