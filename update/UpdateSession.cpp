@@ -29,7 +29,8 @@ void UpdateEngine::StartUpdate() {
     }
 
     session.RxBuffer.clear();
-    identifyModule();
+    if (!identifyModule())
+        return;
 
     firmwarePath = io.SelectFirmwareFile(ImagePattern);
     io.display.setFileName(firmwarePath);
@@ -60,11 +61,17 @@ void UpdateEngine::showPortError() {
 }
 
 // Probes until the module answers with an accepted type code. There is no pass limit:
-// the operator leaves by Exit if no module ever answers.
+// the operator leaves by Exit if no module ever answers. A line that is lost meanwhile
+// (adapter unplugged) ends the session as if no port had been selected.
 bool UpdateEngine::identifyModule() {
     for (;;) {
         io.events.runPending();
         for (;;) {
+            if (!io.MSComm1.PortOpen()) {
+                io.Timer1.setEnabled(false);
+                showPortError();
+                return false;
+            }
             session.RxBuffer.clear();
             discardUnreadInput();
             io.MSComm1.Output(ModuleProbe);

@@ -22,6 +22,7 @@ private slots:
     void secondSessionStartsFromZero();
     void lostLineRunsIntoTimeOuts();
     void strayByteDoesNotShiftLaterAnswers();
+    void lineLostWhileProbingEndsTheSession();
 };
 
 void TestUpdateEngine::transfersImageByteForByte() {
@@ -321,6 +322,21 @@ void TestUpdateEngine::strayByteDoesNotShiftLaterAnswers() {
     QCOMPARE(rig.module.probes, 1);
     QCOMPARE(rig.module.completedImage, image);
     QCOMPARE(rig.engine.state().ErrorCount, qint16(0));
+}
+
+// Probing has no time limit; an unplugged adapter must not leave it probing a closed port.
+void TestUpdateEngine::lineLostWhileProbingEndsTheSession() {
+    EngineRig rig;
+    rig.makeImage(65536);
+    rig.module.script.silent = true;
+    rig.world.at(5000, [&] { rig.serial.hangUp(); });
+    rig.engine.StartUpdate();
+    QVERIFY(rig.world.now() < 6500);
+    QCOMPARE(rig.prompts.texts(), QStringList{"No Com Port selected!"});
+    QCOMPARE(rig.display.state, DisplayState::Ready);
+    QVERIFY(!rig.timer.isEnabled());
+    QVERIFY(!rig.display.busy);
+    QVERIFY(rig.patterns.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateEngine)
