@@ -93,11 +93,8 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::exitCommand() {
-    if (serial->PortOpen())
-        serial->setPortOpen(false);
-    engine().closeImage();
-    storePortNumber();
-    // The close below would run the same three steps again; once is enough.
+    Form_Unload();
+    // The close below would run the same steps again; once is enough.
     unloaded = true;
     close();
     io.endProcess();
