@@ -1,21 +1,23 @@
+// The port menu: the scan at start-up, the selection of a port, and a line lost outside a session.
 #include "Form1.h"
 
+#include "LineSettings.h"
 #include "Prompts.h"
 #include "SerialControl.h"
-#include "SerialPortControl.h"
 #include "UpdateEngine.h"
 
 #include <QAction>
+#include <QLabel>
 
 bool Form1::PortTest(const qint16& COMPortNummer) {
     if (COMPortNummer > 0)
-        serial->setCommPort(COMPortNummer);
+        serial.setCommPort(COMPortNummer);
     // Any failure of the open makes the port unusable; the probe reports nothing itself.
-    const bool usable = serial->setPortOpen(true);
-    const int probed = serial->CommPort();
+    const bool usable = serial.setPortOpen(true);
+    const int probed = serial.CommPort();
     if (probed >= 1 && probed <= 9)
-        portFailures[probed] = usable ? QString() : serial->openFailureText();
-    serial->setPortOpen(false);
+        portFailures[probed] = usable ? QString() : serial.openFailureText();
+    serial.setPortOpen(false);
     return usable;
 }
 
@@ -32,8 +34,8 @@ void Form1::ScanComPorts() {
         QString detail;
         for (int i = 1; i <= 9; ++i)
             detail += QStringLiteral("COM%1: %2\n").arg(i).arg(portFailures[i]);
-        prompts->showMessage({QStringLiteral("No Com Ports available!"), QStringLiteral("ComPortError"),
-                              MessageIcon::Critical, MessageButtons::Ok, detail.trimmed()});
+        prompts.showMessage({QStringLiteral("No Com Ports available!"), QStringLiteral("ComPortError"),
+                             MessageIcon::Critical, MessageButtons::Ok, detail.trimmed()});
     }
 }
 
@@ -42,30 +44,43 @@ void Form1::com_Click(qint16 index) {
         return;
     if (index > 9)
         return; // no menu item stands for it
+    if (sessionRunning || ComTestRunning || engine().sessionActive()) {
+        // The session would carry on over the new port into a module it never identified,
+        // and leave the first one half-written.
+        prompts.showMessage(
+            {QStringLiteral("Com%1 cannot be selected while %2 runs on %3.\n"
+                            "Wait until it has ended, then select the port again.")
+                 .arg(index)
+                 .arg(ComTestRunning ? QStringLiteral("the communication test") : QStringLiteral("an update"),
+                      serial.describePort()),
+             QStringLiteral("ComPortError"), MessageIcon::Critical});
+        return;
+    }
     for (int i = 1; i <= 9; ++i) {
         if (com[i]->isChecked()) {
             com[i]->setChecked(false);
-            if (serial->PortOpen())
-                serial->setPortOpen(false);
+            if (serial.PortOpen())
+                serial.setPortOpen(false);
         }
     }
     com[index]->setChecked(true);
-    serial->setInBufferSize(2);
-    serial->setInputLen(0);
-    serial->setOutBufferSize(16384);
-    serial->setRThreshold(2);
-    serial->setCommPort(index);
-    if (!serial->setPortOpen(true)) {
+    ModuleLine::apply(serial);
+    serial.setCommPort(index);
+    if (!serial.setPortOpen(true)) {
         // A mark always means an open port.
         com[index]->setChecked(false);
-        prompts->showMessage(
-            {QStringLiteral("Com%1 could not be opened: %2.").arg(index).arg(serial->openFailureText()),
+        prompts.showMessage(
+            {QStringLiteral("Com%1 could not be opened: %2.").arg(index).arg(serial.openFailureText()),
              QStringLiteral("ComPortError"), MessageIcon::Critical});
     }
-    engine().state().RxBuffer.clear();
+    engine().discardReceived();
 }
 
+// The port closed itself because its line went away. A session says so in its own box;
+// outside one, the mark goes and the status bar tells which port was lost.
 void Form1::showLineLost() {
     for (int i = 1; i <= 9; ++i)
         com[i]->setChecked(false);
+    if (!engine().sessionActive())
+        setStatusText(QStringLiteral("%1: line lost").arg(serial.describePort()));
 }

@@ -1,3 +1,4 @@
+// The commands: toolbar, keys (with the window-wide key preview), Update, Expert, Add File, Exit.
 #include "Form1.h"
 
 #include "AddFile.h"
@@ -71,7 +72,11 @@ void Form1::Form_KeyPress(int keyAscii) {
     // close the image it reads, so it waits until the update has ended.
     if (keyAscii == CtrlT && !ComTestRunning && !sessionRunning) {
         ComTestRunning = true;
-        RunComTest();
+        // A click on a button that cannot act would be swallowed without a word.
+        buttons[Update]->setEnabled(false);
+        engine().RunComTest();
+        buttons[Update]->setEnabled(true);
+        ComTestRunning = false;
     }
 }
 
@@ -109,7 +114,7 @@ void Form1::updateCommand() {
 }
 
 void Form1::expertCommand() {
-    passwordPrompt->showLogin(PasswordAccepted, *prompts);
+    passwordPrompt.showLogin(PasswordAccepted, prompts);
     if (PasswordAccepted) {
         buttons[AddFile]->setVisible(true);
         buttons[Expert]->setVisible(false);
@@ -118,5 +123,5 @@ void Form1::expertCommand() {
 }
 
 void Form1::addFileCommand() {
-    addFirmwareFile(io.programFolder, *addFilePrompts, *prompts, *events);
+    addFirmwareFile(io.programFolder, addFilePrompts, prompts, events);
 }

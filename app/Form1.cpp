@@ -1,17 +1,13 @@
+// The main window: its widgets, the status display the engine writes on, and the date panel.
 #include "Form1.h"
 
 #include "ActivityInd.h"
 #include "AutoSizeLabel.h"
-#include "FileDialogPrompts.h"
-#include "Form_Filelist.h"
-#include "MessageBoxPrompts.h"
-#include "PortDevices.h"
-#include "QtEventPass.h"
-#include "SerialPortControl.h"
-#include "SystemClock.h"
+#include "ClassicLook.h"
+#include "FirmwareSelection.h"
+#include "SerialControl.h"
 #include "Twips.h"
 #include "UpdateEngine.h"
-#include "frmLogin.h"
 
 #include <QApplication>
 #include <QDate>
@@ -25,73 +21,35 @@
 #include <QTime>
 #include <QTimer>
 #include <QToolBar>
-#include <unistd.h>
 
-namespace {
-QFont arial(qreal points, bool bold) {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
-QColor windowsColour(quint32 bgr) {
-    return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
-}
-} // namespace
+using classic::arial;
 
 Form1::Form1(Form1Seams seams, QWidget* parent)
     : QMainWindow(parent)
-    , io(std::move(seams)) {
-    if (!io.clock)
-        ownClock = std::make_unique<SystemClock>();
-    if (!io.events)
-        ownEvents = std::make_unique<QtEventPass>();
-    if (!io.timer)
-        ownTimer = std::make_unique<QtIntervalTimer>(100);
-    clock = io.clock ? io.clock : ownClock.get();
-    events = io.events ? io.events : ownEvents.get();
-    timer = io.timer ? io.timer : ownTimer.get();
-    if (!io.serial) {
-        const QString settingsFile = io.settingsFile;
-        ownSerial = std::make_unique<SerialPortControl>(
-            *events, [settingsFile](int port) { return deviceForComPort(settingsFile, port); });
-    }
-    serial = io.serial ? io.serial : ownSerial.get();
-    if (!io.prompts)
-        ownPrompts = std::make_unique<MessageBoxPrompts>(this);
-    prompts = io.prompts ? io.prompts : ownPrompts.get();
-    if (!io.imageChooser)
-        ownChooser = std::make_unique<FileListChooser>(this, [this](bool busy) { setBusyCursor(busy); });
-    imageChooser = io.imageChooser ? io.imageChooser : ownChooser.get();
-    if (!io.addFilePrompts)
-        ownAddFilePrompts = std::make_unique<FileDialogPrompts>(this);
-    addFilePrompts = io.addFilePrompts ? io.addFilePrompts : ownAddFilePrompts.get();
-    if (!io.passwordPrompt)
-        ownPasswordPrompt = std::make_unique<LoginDialogPrompt>(this);
-    passwordPrompt = io.passwordPrompt ? io.passwordPrompt : ownPasswordPrompt.get();
-    if (!io.endProcess)
-        io.endProcess = [] {
-            // Everything worth keeping has been stored; a shut-down that happens inside a
-            // wait must not return into a window that no longer exists.
-            ::_exit(0);
-        };
-
+    , io(std::move(seams))
+    , clock(*io.clock)
+    , events(*io.events)
+    , timer(*io.timer)
+    , serial(*io.serial)
+    , prompts(*io.prompts)
+    , imageChooser(*io.imageChooser)
+    , addFilePrompts(*io.addFilePrompts)
+    , passwordPrompt(*io.passwordPrompt) {
     buildWidgets();
 
-    const EngineSeams engineSeams{*serial,
-                                  *clock,
-                                  *events,
-                                  *timer,
+    const EngineSeams engineSeams{serial,
+                                  clock,
+                                  events,
+                                  timer,
                                   *this,
-                                  *prompts,
+                                  prompts,
                                   [this](const QString& pattern) {
                                       return SelectFirmwareFile(io.programFolder, pattern, ExpertMode,
-                                                                *imageChooser);
+                                                                imageChooser);
                                   },
                                   io.programFolder};
     updateEngine = std::make_unique<UpdateEngine>(engineSeams);
-    connect(serial, &SerialControl::lineLost, this, &Form1::showLineLost);
+    connect(&serial, &SerialControl::lineLost, this, &Form1::showLineLost);
 
     Form_Initialize();
 }
@@ -288,7 +246,7 @@ void Form1::showState(DisplayState state) {
     const Texts& texts = table[int(state)];
     if (texts.colour >= 0) {
         QPalette palette = Label_title->palette();
-        palette.setColor(QPalette::WindowText, windowsColour(quint32(texts.colour)));
+        palette.setColor(QPalette::WindowText, classic::colour(quint32(texts.colour)));
         Label_title->setPalette(palette);
     }
     Label_title->setCaption(QString::fromUtf8(texts.title));

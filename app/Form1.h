@@ -1,10 +1,10 @@
 #pragma once
 
 #include "StatusDisplay.h"
+#include "UtilitySeams.h"
 
 #include <QMainWindow>
 #include <QVector>
-#include <functional>
 #include <memory>
 
 class ActivityInd;
@@ -27,24 +27,8 @@ class AutoSizeLabel;
 class AddFilePrompts;
 class PasswordPrompt;
 
-// What the main window reaches outside itself. Anything left null is the real thing;
-// tests put in a simulated clock, a scripted module and answered prompts.
-struct Form1Seams {
-    QString settingsFile;  // the INI file holding [Settings] and [Ports]
-    QString programFolder; // where the firmware images live
-    Clock* clock = nullptr;
-    EventPass* events = nullptr;
-    IntervalTimer* timer = nullptr;
-    SerialControl* serial = nullptr;
-    Prompts* prompts = nullptr;
-    ImageChooser* imageChooser = nullptr;
-    AddFilePrompts* addFilePrompts = nullptr;
-    PasswordPrompt* passwordPrompt = nullptr;
-    // Ends the process at once after a shut-down; never returns in the real program.
-    std::function<void()> endProcess;
-};
-
-// The main window: it owns every widget, the serial control and the window-wide state.
+// The main window: the widgets, the status display, the port menu and the commands. It
+// drives the update engine and reaches the outside world only through its seams.
 class Form1 : public QMainWindow, public StatusDisplay {
     Q_OBJECT
 public:
@@ -58,6 +42,7 @@ public:
         Exit = 7
     };
 
+    // Every seam must be set (UtilitySeams fills the ones a caller leaves empty).
     explicit Form1(Form1Seams seams, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -78,7 +63,6 @@ public:
     void expertCommand();
     void addFileCommand();
     void exitCommand();
-    void RunComTest();
 
     // StatusDisplay
     void showState(DisplayState state) override;
@@ -96,7 +80,7 @@ public:
 
     // State and widgets, for the procedures of the other folders and for tests.
     UpdateEngine& engine() { return *updateEngine; }
-    SerialControl& MSComm1() { return *serial; }
+    SerialControl& MSComm1() { return serial; }
     bool ExpertMode = false;
     bool PasswordAccepted = false;
     bool ComTestRunning = false;
@@ -138,22 +122,14 @@ private:
     bool isMainWindowKey(QObject* watched) const;
 
     Form1Seams io;
-    std::unique_ptr<Clock> ownClock;
-    std::unique_ptr<EventPass> ownEvents;
-    std::unique_ptr<IntervalTimer> ownTimer;
-    std::unique_ptr<SerialControl> ownSerial;
-    std::unique_ptr<Prompts> ownPrompts;
-    std::unique_ptr<ImageChooser> ownChooser;
-    std::unique_ptr<AddFilePrompts> ownAddFilePrompts;
-    std::unique_ptr<PasswordPrompt> ownPasswordPrompt;
-    Clock* clock;
-    EventPass* events;
-    IntervalTimer* timer;
-    SerialControl* serial;
-    Prompts* prompts;
-    ImageChooser* imageChooser;
-    AddFilePrompts* addFilePrompts;
-    PasswordPrompt* passwordPrompt;
+    Clock& clock;
+    EventPass& events;
+    IntervalTimer& timer;
+    SerialControl& serial;
+    Prompts& prompts;
+    ImageChooser& imageChooser;
+    AddFilePrompts& addFilePrompts;
+    PasswordPrompt& passwordPrompt;
     std::unique_ptr<UpdateEngine> updateEngine;
     QVector<QAction*> buttons; // 1-based: buttons[1..7]
     QVector<QAction*> com;     // com[0..9]

@@ -1,3 +1,4 @@
+// Start-up and shut-down: the version, the port scan, the stored port, and storing it at the end.
 #include "Form1.h"
 
 #include "AutoSizeLabel.h"
@@ -39,16 +40,14 @@ void Form1::Form_Load() {
     panels[3]->setText(
         QStringLiteral("V%1.%2.%3").arg(KUU_VERSION_MAJOR).arg(KUU_VERSION_MINOR).arg(KUU_VERSION_PATCH));
 
-    SessionState& session = engine().state();
-    session.ElapsedMs = 0;
-    lblZeit->setText(session.elapsedText());
+    lblZeit->setText(engine().elapsedText());
 
     ComTestRunning = false;
     ExpertMode = false;
 
     ScanComPorts();
 
-    session.RxBuffer.clear();
+    engine().discardReceived();
 
     const qint16 stored = storedPortNumber(io.settingsFile);
     if (PortTest(stored))
@@ -62,8 +61,8 @@ void Form1::Form_Load() {
 }
 
 void Form1::Form_Unload() {
-    if (serial->PortOpen())
-        serial->setPortOpen(false);
+    if (serial.PortOpen())
+        serial.setPortOpen(false);
     engine().closeImage();
     storePortNumber();
 }
@@ -72,13 +71,13 @@ void Form1::storePortNumber() {
     // Only this one line is written: the hand-made [Ports] entries and comments stay as they are.
     QString error;
     if (!storeIniValue(io.settingsFile, QStringLiteral("Settings"), QStringLiteral("COM-Port"),
-                       QString::number(serial->CommPort()), error))
+                       QString::number(serial.CommPort()), error))
         // The operator would otherwise find another port selected at the next start.
-        prompts->showMessage({QStringLiteral("The COM port number could not be stored in %1: %2.\n"
-                                             "The next start will not select COM%3 by itself.")
-                                  .arg(QDir::toNativeSeparators(io.settingsFile), error)
-                                  .arg(serial->CommPort()),
-                              applicationTitle(), MessageIcon::Critical});
+        prompts.showMessage({QStringLiteral("The COM port number could not be stored in %1: %2.\n"
+                                            "The next start will not select COM%3 by itself.")
+                                 .arg(QDir::toNativeSeparators(io.settingsFile), error)
+                                 .arg(serial.CommPort()),
+                             applicationTitle(), MessageIcon::Critical});
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -46,6 +46,7 @@ public:
     explicit LoginDialogPrompt(QWidget* parent)
         : parent(parent) {}
     void showLogin(bool& PasswordAccepted, Prompts& prompts) override;
+    void setParentWindow(QWidget* window) { parent = window; }
 
 private:
     QWidget* parent;

@@ -1,4 +1,6 @@
+// The window's program: names the application, builds the production seams and shows Form1.
 #include "Form1.h"
+#include "UtilitySeams.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,8 +21,10 @@ int main(int argc, char* argv[]) {
                   QStringLiteral("Kestrune_Update_Utility"))
             .fileName();
     seams.programFolder = QDir::cleanPath(QCoreApplication::applicationDirPath());
+    UtilitySeams production(seams);
 
-    Form1 window(std::move(seams));
+    Form1 window(seams);
+    production.attachWindow(&window, window);
     window.Form_Load();
     window.show();
     return app.exec();

@@ -111,7 +111,7 @@ AddFileResult addFirmwareFile(const QString& programFolder, AddFilePrompts& dial
                  applicationTitle(), MessageIcon::Critical});
             return AddFileResult::Failed;
         }
-        events.runOnce();
+        events.runOnce(50);
     }
     return AddFileResult::Copied;
 }

@@ -8,6 +8,7 @@ public:
     explicit FileDialogPrompts(QWidget* parent)
         : parent(parent) {}
     QString openBinFile() override;
+    void setParentWindow(QWidget* window) { parent = window; }
 
 private:
     QWidget* parent;

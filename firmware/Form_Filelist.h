@@ -33,6 +33,10 @@ public:
     using PointerSwitch = std::function<void(bool busy)>;
     FileListChooser(QWidget* parent, PointerSwitch setBusyPointer);
     QString chooseImage(const QStringList& namesNewestFirst) override;
+    void attach(QWidget* window, PointerSwitch pointerSwitch) {
+        parent = window;
+        setBusyPointer = std::move(pointerSwitch);
+    }
 
 private:
     QWidget* parent;

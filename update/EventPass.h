@@ -8,8 +8,13 @@
 class EventPass {
 public:
     virtual ~EventPass() = default;
-    // Handles pending events; when there are none, sleeps until the next one or about 10 ms.
-    virtual void runOnce() = 0;
+    // Handles pending events; when there are none, sleeps until the next one, but no longer
+    // than `maxSleepMs` (the caller's own deadline), so a wait wakes only when something
+    // happened or its time is up.
+    virtual void runOnce(int maxSleepMs) = 0;
+    // Milliseconds from `now` to `deadline` (seconds), rounded up, at least 1: a wait that
+    // sleeps this long never wakes before its deadline and never sleeps past it by a tick.
+    static int msUntil(double now, double deadline);
     // Handles the events already pending and returns at once, without sleeping.
     virtual void runPending() = 0;
 };

@@ -1,45 +1,112 @@
+// Reading a firmware image whole, checked unchanged while it was read, padded to whole sectors.
 #include "FirmwareImage.h"
 
-#include <QFileInfo>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-FirmwareImage::Check FirmwareImage::open(const QString& path) {
-    close();
-    file.setFileName(path);
-    if (path.isEmpty() || !QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+namespace {
+constexpr int ReadAttempts = 4;
+constexpr unsigned long RetryPauseMs = 50;
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+QString systemError(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+enum class Read { Done, Changed, Failed };
+
+// One read of the whole file. Opened without blocking, so a FIFO put in the image's place
+// cannot hold the window; only a regular file is read.
+Read readOnce(const QByteArray& path, QByteArray& data, FirmwareImage::Check& check, QString& error) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = systemError(errno);
+        check = FirmwareImage::Check::CannotOpen;
+        return Read::Failed;
+    }
+    struct stat before {};
+    if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
+        error = QStringLiteral("it is not a file.");
+        check = FirmwareImage::Check::CannotOpen;
+        ::close(fd);
+        return Read::Failed;
+    }
+    if (before.st_size == 0 || before.st_size > FirmwareImage::MaxBytes) {
+        check = before.st_size == 0 ? FirmwareImage::Check::Empty : FirmwareImage::Check::TooLarge;
+        ::close(fd);
+        return Read::Failed;
+    }
+    data.resize(qsizetype(before.st_size));
+    qint64 got = 0;
+    while (got < before.st_size) {
+        const ssize_t n = ::read(fd, data.data() + got, size_t(before.st_size - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = systemError(errno);
+            check = FirmwareImage::Check::CannotOpen;
+            ::close(fd);
+            return Read::Failed;
+        }
+        if (n == 0)
+            break; // shortened while read
+        got += n;
+    }
+    char extra = 0;
+    const bool longer = ::read(fd, &extra, 1) > 0;
+    struct stat after {};
+    struct stat named {};
+    const bool statted = ::fstat(fd, &after) == 0 && ::stat(path.constData(), &named) == 0;
+    ::close(fd);
+    if (got != before.st_size || longer || !statted || !sameFile(before, after) || !sameFile(before, named))
+        return Read::Changed;
+    return Read::Done;
+}
+} // namespace
+
+FirmwareImage::Check FirmwareImage::load(const QString& path) {
+    clear();
+    filePath = path;
+    if (path.isEmpty()) {
+        error = QStringLiteral("it does not exist.");
         return Check::CannotOpen;
-    fileLength = file.size();
-    position = 0;
-    const qint64 count = sectorsFor(fileLength);
-    if (count == 0) {
-        close();
-        return Check::Empty;
     }
-    if (count > MaxSectors) {
-        close();
-        return Check::TooLarge;
+    const QByteArray name = QFile::encodeName(path);
+    QByteArray data;
+    for (int attempt = 1; attempt <= ReadAttempts; ++attempt) {
+        Check check = Check::Ok;
+        const Read read = readOnce(name, data, check, error);
+        if (read == Read::Failed)
+            return check;
+        if (read == Read::Done) {
+            fileLength = data.size();
+            digest = QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+            const qint64 sectors = sectorsFor(fileLength);
+            padded = data;
+            padded.append(qsizetype(sectors * SectorSize - fileLength), char(0xFF));
+            return Check::Ok;
+        }
+        if (attempt < ReadAttempts)
+            QThread::msleep(RetryPauseMs);
     }
-    sectors = int(count);
-    return Check::Ok;
+    return Check::Unstable;
 }
 
-void FirmwareImage::close() {
-    if (file.isOpen())
-        file.close();
-    position = 0;
-}
-
-bool FirmwareImage::readBlock(int length, QByteArray& block) {
-    block.clear();
-    if (!file.isOpen())
-        return false;
-    const qint64 fromFile = qBound<qint64>(0, fileLength - position, qint64(length));
-    if (fromFile > 0) {
-        block = file.read(fromFile);
-        if (block.size() != fromFile)
-            return false;
-    }
-    if (block.size() < length)
-        block.append(length - block.size(), char(0xFF));
-    position += length;
-    return true;
+void FirmwareImage::clear() {
+    filePath.clear();
+    padded.clear();
+    fileLength = 0;
+    digest.clear();
+    error.clear();
 }

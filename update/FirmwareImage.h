@@ -1,35 +1,45 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
-// A firmware image as it is streamed to the module: whole 64 KiB sectors, the last
-// partial one filled up with 0xFF (erased flash), so no byte of the file is ever dropped.
+// A firmware image as the module receives it: read whole when a session opens it, so every
+// attempt of the session sends the same bytes, whatever happens to the file meanwhile. It is
+// held as whole 64 KiB sectors, the last partial one filled up with 0xFF (erased flash), so
+// no byte of the file is ever dropped.
 class FirmwareImage {
 public:
     static constexpr qint64 SectorSize = 65536;
     static constexpr int MaxSectors = 255; // the announcement carries the count in one byte
+    static constexpr qint64 MaxBytes = SectorSize * MaxSectors;
 
-    enum class Check { Ok, CannotOpen, Empty, TooLarge };
+    enum class Check { Ok, CannotOpen, Empty, TooLarge, Unstable };
 
     // Sector count for a file length: rounded up.
     static qint64 sectorsFor(qint64 length) { return (length + SectorSize - 1) / SectorSize; }
 
-    // Opens the image at byte 0 and checks that it can be sent.
-    Check open(const QString& path);
-    void close();
-    bool isOpen() const { return file.isOpen(); }
-    int sectorCount() const { return sectors; }
-    QString errorText() const { return file.errorString(); }
+    // Reads the file whole and checks that it can be sent. A file that changes while it is
+    // read (an administrator copying a new image over it) is read again a few times, then
+    // refused. On any refusal the image is left empty.
+    Check load(const QString& path);
+    void clear();
 
-    // The next `length` bytes of the padded image. False when the file gave fewer bytes
-    // than it held when it was opened (changed or removed meanwhile).
-    bool readBlock(int length, QByteArray& block);
+    bool isLoaded() const { return !padded.isEmpty(); }
+    const QString& path() const { return filePath; }
+    int sectorCount() const { return int(padded.size() / SectorSize); }
+    qint64 fileBytes() const { return fileLength; }
+    // SHA-256 of the file's own bytes, as hex text.
+    const QByteArray& sha256() const { return digest; }
+    // Why the file could not be opened or read.
+    const QString& errorText() const { return error; }
+
+    // `length` bytes of the padded image from `offset`.
+    QByteArray block(qint64 offset, int length) const { return padded.mid(offset, length); }
 
 private:
-    QFile file;
+    QString filePath;
+    QByteArray padded;
     qint64 fileLength = 0;
-    qint64 position = 0;
-    int sectors = 0;
+    QByteArray digest;
+    QString error;
 };

@@ -1,5 +1,7 @@
+// The firmware transfer: announcement, sectors on request, the end mark, restarts and success.
 #include "Clock.h"
 #include "EventPass.h"
+#include "LineSettings.h"
 #include "Prompts.h"
 #include "SerialControl.h"
 #include "StatusDisplay.h"
@@ -9,10 +11,6 @@
 #include <QFileInfo>
 
 namespace {
-constexpr int BlocksPerSector = 4;
-constexpr double ReplyTimeOut = 4.0;
-constexpr int TimeOutsAllowed = 3;
-
 // Numbers are shown with the blank where a minus sign would stand.
 QString number(int value) {
     return QLatin1Char(' ') + QString::number(value);
@@ -22,13 +20,8 @@ QString number(int value) {
 void UpdateEngine::SendFirmware() {
     io.display.showState(DisplayState::Running);
 
-    const FirmwareImage::Check check = image.open(firmwarePath);
-    if (check != FirmwareImage::Check::Ok) {
-        refuseImage(check);
-        return;
-    }
     const int SectorCount = image.sectorCount();
-    io.display.setProgressMax(SectorCount * BlocksPerSector);
+    io.display.setProgressMax(SectorCount * ModuleLine::BlocksPerSector);
     io.display.setProgressValue(0);
     io.display.setPercentText(QStringLiteral("0%"));
     io.display.setBusyCursor(true);
@@ -45,9 +38,9 @@ void UpdateEngine::SendFirmware() {
 
     session.RxBuffer.clear();
     int BlocksSent = 0;
-    QByteArray block;
     for (int sector = 0; sector < SectorCount; ++sector) {
-        if (!awaitRequest()) {
+        // A request is a trailing "OK": noise before it does not matter, anything after it does.
+        if (!awaitReply([](QByteArray& rx) { return rx.endsWith("OK"); })) {
             onTimeOut();
             return;
         }
@@ -56,51 +49,29 @@ void UpdateEngine::SendFirmware() {
         // The module needs a moment after its request before data may come.
         warte(1);
         const int BlockLength = io.MSComm1.OutBufferSize();
-        for (int b = 0; b < BlocksPerSector; ++b) {
+        for (int b = 0; b < ModuleLine::BlocksPerSector && !stopped(); ++b) {
             io.events.runPending();
             io.display.setStatusText(QStringLiteral("Sending Sector") + number(sector) +
                                      QStringLiteral("   Block") + number(b));
-            if (!image.readBlock(BlockLength, block)) {
-                abortOnReadFailure();
-                return;
-            }
-            io.MSComm1.Output(block);
+            const qint64 offset = (qint64(sector) * ModuleLine::BlocksPerSector + b) * BlockLength;
+            io.MSComm1.Output(image.block(offset, BlockLength));
             ++BlocksSent;
             io.display.setProgressValue(BlocksSent);
-            showPercent(BlocksSent, SectorCount * BlocksPerSector);
+            showPercent(BlocksSent, SectorCount * ModuleLine::BlocksPerSector);
+        }
+        if (stopped()) {
+            endStopped();
+            return;
         }
         io.display.setStatusText(QStringLiteral("Writing Sector") + number(sector));
     }
 
-    if (!awaitEnd()) {
+    // The end mark must lead what arrived after the last sector's request.
+    if (!awaitReply([](QByteArray& rx) { return rx.startsWith("EN"); })) {
         onTimeOut();
         return;
     }
     succeed();
-}
-
-// A request is a trailing "OK": noise before it does not matter, anything after it does.
-bool UpdateEngine::awaitRequest() {
-    session.WaitStart = io.clock.seconds();
-    for (;;) {
-        io.events.runOnce();
-        if (session.RxBuffer.endsWith("OK"))
-            return true;
-        if (io.clock.seconds() - session.WaitStart > ReplyTimeOut)
-            return false;
-    }
-}
-
-// The end mark must lead what arrived after the last sector's request.
-bool UpdateEngine::awaitEnd() {
-    session.WaitStart = io.clock.seconds();
-    for (;;) {
-        io.events.runOnce();
-        if (session.RxBuffer.startsWith("EN"))
-            return true;
-        if (io.clock.seconds() - session.WaitStart > ReplyTimeOut)
-            return false;
-    }
 }
 
 void UpdateEngine::showPercent(int blocksSent, int totalBlocks) {
@@ -108,7 +79,8 @@ void UpdateEngine::showPercent(int blocksSent, int totalBlocks) {
 }
 
 void UpdateEngine::succeed() {
-    image.close();
+    finish(SessionOutcome::Success);
+    image.clear();
     io.Timer1.setEnabled(false);
     warte(2);
     io.display.setStatusText(QString());
@@ -122,18 +94,29 @@ void UpdateEngine::succeed() {
     io.display.setBusyCursor(false);
 }
 
+// A missing answer. A stopped session (lost line, interruption) is not a missing answer:
+// restarting against a closed port could only fail three more times.
 void UpdateEngine::onTimeOut() {
+    if (stopped()) {
+        endStopped();
+        return;
+    }
     ++session.ErrorCount;
     if (session.ErrorCount <= TimeOutsAllowed) {
         io.display.showState(DisplayState::Error);
         warte(2);
+        if (stopped()) {
+            endStopped();
+            return;
+        }
         // The whole image again, from a fresh announcement; the module takes one at any time.
         SendFirmware();
         return;
     }
-    io.prompts.showMessage({QStringLiteral("Update error\rUpdate Fehler"), QStringLiteral("Update Error"),
-                            MessageIcon::Critical});
-    returnToReady();
+    const QString text = QStringLiteral("Update error\rUpdate Fehler");
+    finish(SessionOutcome::Failed, QStringLiteral("Update error: the module stopped answering."));
+    io.prompts.showMessage({text, QStringLiteral("Update Error"), MessageIcon::Critical});
+    backToReady();
 }
 
 void UpdateEngine::refuseImage(FirmwareImage::Check why) {
@@ -148,39 +131,20 @@ void UpdateEngine::refuseImage(FirmwareImage::Check why) {
                    .arg(path)
                    .arg(FirmwareImage::MaxSectors);
         break;
+    case FirmwareImage::Check::Unstable:
+        text = QStringLiteral("The firmware image %1 kept changing while it was read and cannot be sent. "
+                              "Start the update again when the file is no longer being written.")
+                   .arg(path);
+        break;
     default: {
         const QFileInfo info(firmwarePath);
-        const QString why = !info.exists()   ? QStringLiteral("it does not exist.")
-                            : !info.isFile() ? QStringLiteral("it is not a file.")
-                                             : image.errorText();
+        const QString why = !info.exists() ? QStringLiteral("it does not exist.") : image.errorText();
         text = QStringLiteral("The firmware image %1 cannot be opened: %2").arg(path, why);
     } break;
     }
+    finish(SessionOutcome::ImageRefused, text);
     io.display.setBusyCursor(false);
     io.prompts.showMessage({text, QStringLiteral("Firmware Error"), MessageIcon::Critical});
     io.display.setStatusText(QString());
-    returnToReady();
-}
-
-void UpdateEngine::abortOnReadFailure() {
-    const QString path = QDir::toNativeSeparators(firmwarePath);
-    io.display.setBusyCursor(false);
-    io.prompts.showMessage(
-        {QStringLiteral("The firmware image %1 could not be read to its end; it was changed "
-                        "or removed during the update. The update was stopped.")
-             .arg(path),
-         QStringLiteral("Firmware Error"), MessageIcon::Critical});
-    io.display.setStatusText(QString());
-    returnToReady();
-}
-
-// The display after a session that ended without success.
-void UpdateEngine::returnToReady() {
-    io.display.showState(DisplayState::Ready);
-    io.display.setActivityForeColor(Colours::Green);
-    io.Timer1.setEnabled(false);
-    io.display.setProgressValue(0);
-    io.display.setPercentText(QStringLiteral("0%"));
-    io.display.setBusyCursor(false);
-    image.close();
+    backToReady();
 }

@@ -1,3 +1,4 @@
+// One pass of Qt's event loop that sleeps until an event or the caller's deadline; the 100 ms timer.
 #include "QtEventPass.h"
 
 #include <QCoreApplication>
@@ -5,11 +6,12 @@
 QtEventPass::QtEventPass() {
     wakeUp.setSingleShot(true);
     wakeUp.setTimerType(Qt::PreciseTimer);
-    wakeUp.setInterval(10);
 }
 
-void QtEventPass::runOnce() {
-    wakeUp.start();
+void QtEventPass::runOnce(int maxSleepMs) {
+    // processEvents(WaitForMoreEvents) sleeps until something happens; the single-shot
+    // timer is that something when nothing else comes before the caller's deadline.
+    wakeUp.start(qMax(1, maxSleepMs));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 

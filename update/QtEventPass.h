@@ -5,12 +5,12 @@
 #include <QTimer>
 
 // One pass of Qt's event loop that sleeps instead of spinning: processEvents with
-// WaitForMoreEvents blocks until something happens, and a short single-shot timer makes
-// sure that "something" comes within about 10 ms, so waits can check their clock.
+// WaitForMoreEvents blocks until something happens, and a single-shot timer set to the
+// caller's deadline makes sure that "something" comes in time for the wait to end.
 class QtEventPass : public EventPass {
 public:
     QtEventPass();
-    void runOnce() override;
+    void runOnce(int maxSleepMs) override;
     void runPending() override;
 
 private:

@@ -1,8 +1,20 @@
+// Receive handling, the reply wait, warte and the elapsed-time tick.
 #include "Clock.h"
 #include "EventPass.h"
 #include "SerialControl.h"
 #include "StatusDisplay.h"
 #include "UpdateEngine.h"
+
+#include <cmath>
+
+namespace {
+// A reply is late when more than this many whole milliseconds have passed since its wait began.
+constexpr qint64 ReplyTimeOutMs = 4000;
+
+qint64 wholeMsBetween(double from, double to) {
+    return std::llround((to - from) * 1000.0);
+}
+} // namespace
 
 void UpdateEngine::MSComm1_OnComm() {
     // Only received data is collected; overrun and overflow events are ignored, and a
@@ -18,10 +30,37 @@ void UpdateEngine::discardUnreadInput() {
     io.MSComm1.Input();
 }
 
+void UpdateEngine::discardReceived() {
+    session.RxBuffer.clear();
+}
+
+// Sleeps in event passes until the deadline; events (received bytes, the 100 ms tick,
+// operator commands) are handled as they come, and the pass wakes for nothing else.
+void UpdateEngine::runUntil(double deadline) {
+    io.events.runOnce(EventPass::msUntil(io.clock.seconds(), deadline));
+}
+
 void UpdateEngine::warte(double Pausenlaenge) {
     const double start = io.clock.seconds();
-    while (io.clock.seconds() < start + Pausenlaenge)
-        io.events.runOnce();
+    const double end = start + Pausenlaenge;
+    while (io.clock.seconds() < end && !stopped())
+        runUntil(end);
+}
+
+// Waits for the module's reply: `test` looks at what has arrived after every pass (and may
+// discard it). False after more than 4 s without a match, or when the session was stopped.
+bool UpdateEngine::awaitReply(const std::function<bool(QByteArray& RxBuffer)>& test) {
+    session.WaitStart = io.clock.seconds();
+    const double lateAt = session.WaitStart + double(ReplyTimeOutMs + 1) / 1000.0;
+    for (;;) {
+        runUntil(lateAt);
+        if (stopped())
+            return false;
+        if (test(session.RxBuffer))
+            return true;
+        if (wholeMsBetween(session.WaitStart, io.clock.seconds()) > ReplyTimeOutMs)
+            return false;
+    }
 }
 
 void UpdateEngine::Timer1_Timer() {

@@ -46,6 +46,13 @@ public:
     virtual QByteArray Input() = 0;
     int CommEvent() const { return commEvent; }
 
+    // How messages name the open port: "Com3", or the label a front end gave it, with the
+    // device it stands for where the control knows it.
+    void setPortLabel(const QString& label) { portLabel = label; }
+    virtual QString describePort() const {
+        return portLabel.isEmpty() ? QStringLiteral("Com%1").arg(commPort) : portLabel;
+    }
+
 signals:
     // Raised when at least RThreshold bytes are waiting, and on errors.
     void OnComm();
@@ -71,4 +78,5 @@ private:
     int commEvent = 0;
     OpenFailure failure = OpenFailure::None;
     QString failureText;
+    QString portLabel;
 };

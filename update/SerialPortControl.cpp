@@ -59,7 +59,7 @@ bool SerialPortControl::setPortOpen(bool open) {
         port.clearError();
         return false;
     }
-    port.setBaudRate(QSerialPort::Baud115200);
+    port.setBaudRate(BaudRate);
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
@@ -90,7 +90,10 @@ void SerialPortControl::Output(const QByteArray& text) {
     sinceProgress.start();
     qint64 waiting = bytesWaitingToGo();
     while (port.isOpen() && waiting > OutBufferSize()) {
-        events.runOnce();
+        // Sleep for as long as the bytes beyond one buffer need on the wire; the port's own
+        // write notifications wake the pass sooner when the driver takes bytes from Qt.
+        const qint64 lineMs = ((waiting - OutBufferSize()) * BitsPerByte * 1000 + BaudRate - 1) / BaudRate;
+        events.runOnce(int(qBound<qint64>(1, lineMs, StallLimitMs - sinceProgress.elapsed() + 1)));
         const qint64 now = bytesWaitingToGo();
         if (now < waiting)
             sinceProgress.restart();
@@ -100,6 +103,12 @@ void SerialPortControl::Output(const QByteArray& text) {
             break;
         }
     }
+}
+
+QString SerialPortControl::describePort() const {
+    const QString device = deviceForPort(CommPort());
+    const QString label = SerialControl::describePort();
+    return device.isEmpty() || device == label ? label : QStringLiteral("%1 (%2)").arg(label, device);
 }
 
 QByteArray SerialPortControl::Input() {

@@ -16,6 +16,8 @@ public:
 
     // How long Output waits for a peer that takes no bytes at all.
     static constexpr qint64 StallLimitMs = 4000;
+    static constexpr qint32 BaudRate = 115200;
+    static constexpr qint64 BitsPerByte = 10; // start bit, 8 data bits, stop bit
 
     SerialPortControl(EventPass& events, DeviceMap deviceForPort, QObject* parent = nullptr);
     ~SerialPortControl() override;
@@ -26,6 +28,7 @@ public:
     QByteArray Input() override;
 
     QString deviceName(int portNumber) const { return deviceForPort(portNumber); }
+    QString describePort() const override;
 
 private:
     void handleReadyRead();

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <functional>
 
 class Clock;
@@ -30,8 +31,24 @@ struct EngineSeams {
     QString programFolder;
 };
 
+// How a session ended, for the front ends and the record of updates.
+enum class SessionOutcome { None, Success, Failed, NoModule, PortError, LineLost, Interrupted, ImageRefused };
+
+struct SessionReport {
+    SessionOutcome outcome = SessionOutcome::None;
+    QString imagePath;
+    qint64 imageBytes = 0;
+    int sectors = 0;
+    QByteArray sha256; // of the image file, hex
+    QString module;    // the module's type answer
+    int restarts = 0;
+    double seconds = 0;
+    QString message; // what the operator was told, empty on success
+};
+
 // One update from the Update command to its end: module identification, the transfer
-// with its automatic restarts, and the receive handling, waits and elapsed time they run on.
+// with its automatic restarts, the communication test, and the receive handling, waits
+// and elapsed time they run on.
 class UpdateEngine : public QObject {
     Q_OBJECT
 public:
@@ -40,16 +57,32 @@ public:
 
     explicit UpdateEngine(const EngineSeams& seams, QObject* parent = nullptr);
 
+    // The update session, from the probe to success or the final failure.
     void StartUpdate();
     void SendFirmware();
+    // The communication test; true when the module confirmed. The result box is shown.
+    bool RunComTest();
     // Lets at least `Pausenlaenge` seconds pass while the event loop keeps running.
     void warte(double Pausenlaenge);
     void MSComm1_OnComm();
     void Timer1_Timer();
 
-    // Closes the image file if a transfer still has it open.
-    void closeImage() { image.close(); }
-    bool imageOpen() const { return image.isOpen(); }
+    // For front ends that choose and check the image before any port is touched: the
+    // session sends this snapshot instead of asking SelectFirmwareFile.
+    void useImage(const FirmwareImage& snapshot) { presetImage = snapshot; }
+    // Probing gives up after this many seconds (0: never, as in the window).
+    void setIdentifyLimit(double seconds) { identifyLimit = seconds; }
+    // Ends the running session at its next wait; safe to call from another thread.
+    void interrupt();
+
+    bool sessionActive() const { return active; }
+    const SessionReport& lastReport() const { return report; }
+    // Drops what was received and not yet looked at (a new port, a start-up).
+    void discardReceived();
+    QString elapsedText() const { return session.elapsedText(); }
+    // Releases the image of the last session.
+    void closeImage() { image.clear(); }
+    bool imageOpen() const { return image.isLoaded(); }
 
     SessionState& state() { return session; }
     const SessionState& state() const { return session; }
@@ -57,20 +90,46 @@ public:
     void setFirmwarePath(const QString& path) { firmwarePath = path; }
 
 private:
-    void discardUnreadInput();
-    void showPortError();
+    enum class Stop { None, LineLost, Interrupted };
+    static constexpr int TimeOutsAllowed = 3;
+
+    // Marks a session (an update or the communication test) as running for its whole extent.
+    class SessionScope {
+    public:
+        explicit SessionScope(UpdateEngine& engine);
+        ~SessionScope();
+        SessionScope(const SessionScope&) = delete;
+        SessionScope& operator=(const SessionScope&) = delete;
+
+    private:
+        UpdateEngine& engine;
+    };
+
     bool identifyModule();
-    bool awaitRequest();
-    bool awaitEnd();
+    bool loadImage();
+    bool awaitReply(const std::function<bool(QByteArray& RxBuffer)>& test);
+    void runUntil(double deadline);
+    void discardUnreadInput();
     void succeed();
     void onTimeOut();
     void refuseImage(FirmwareImage::Check why);
-    void abortOnReadFailure();
-    void returnToReady();
+    void showPortError();
+    bool stopped() const { return stopReason.load() != int(Stop::None); }
+    QString stoppedText() const;
+    void endStopped();
+    void onLineLost();
+    void backToReady();
     void showPercent(int blocksSent, int totalBlocks);
+    void finish(SessionOutcome outcome, const QString& message = QString());
 
     EngineSeams io;
     SessionState session;
     QString firmwarePath;
     FirmwareImage image;
+    FirmwareImage presetImage;
+    double identifyLimit = 0;
+    bool active = false;
+    std::atomic<int> stopReason{int(Stop::None)};
+    double sessionStart = 0;
+    SessionReport report;
 };

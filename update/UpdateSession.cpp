@@ -1,3 +1,4 @@
+// The update session: its start, module identification, the session's end and its report.
 #include "Clock.h"
 #include "EventPass.h"
 #include "Prompts.h"
@@ -11,10 +12,12 @@ UpdateEngine::UpdateEngine(const EngineSeams& seams, QObject* parent)
     : QObject(parent)
     , io(seams) {
     connect(&io.MSComm1, &SerialControl::OnComm, this, &UpdateEngine::MSComm1_OnComm);
+    connect(&io.MSComm1, &SerialControl::lineLost, this, &UpdateEngine::onLineLost);
     io.Timer1.setTickHandler([this] { Timer1_Timer(); });
 }
 
 void UpdateEngine::StartUpdate() {
+    const SessionScope scope(*this);
     io.display.setBusyCursor(true);
     session.ErrorCount = 0;
     session.resetElapsed();
@@ -32,44 +35,42 @@ void UpdateEngine::StartUpdate() {
     if (!identifyModule())
         return;
 
-    firmwarePath = io.SelectFirmwareFile(ImagePattern);
-    io.display.setFileName(firmwarePath);
-    if (firmwarePath.isEmpty()) {
-        // No image to send: say where we looked, and go back to ready without touching the module.
-        io.display.setBusyCursor(false);
-        io.prompts.showMessage({QStringLiteral("No firmware image was chosen.\n"
-                                               "The folder %1 holds no file matching %2, "
-                                               "or none was selected.")
-                                    .arg(QDir::toNativeSeparators(io.programFolder), ImagePattern),
-                                QStringLiteral("Firmware Error"), MessageIcon::Critical});
-        returnToReady();
+    if (!loadImage())
         return;
-    }
     session.RxBuffer.clear();
     SendFirmware();
 }
 
 void UpdateEngine::showPortError() {
-    io.prompts.showMessage(
-        {QStringLiteral("No Com Port selected!"), QStringLiteral("ComPortError"), MessageIcon::Critical});
+    const QString text = QStringLiteral("No Com Port selected!");
+    finish(SessionOutcome::PortError, text);
+    io.prompts.showMessage({text, QStringLiteral("ComPortError"), MessageIcon::Critical});
     io.display.setStatusText(QString());
-    io.display.setActivityForeColor(Colours::Green);
-    io.display.showState(DisplayState::Ready);
-    io.display.setProgressValue(0);
-    io.display.setPercentText(QStringLiteral("0%"));
-    io.display.setBusyCursor(false);
+    backToReady();
 }
 
-// Probes until the module answers with an accepted type code. There is no pass limit:
-// the operator leaves by Exit if no module ever answers. A line that is lost meanwhile
-// (adapter unplugged) ends the session as if no port had been selected.
+// Probes until the module answers with an accepted type code. In the window there is no
+// pass limit: the operator leaves by Exit if no module ever answers. A line that is lost
+// meanwhile (adapter unplugged) ends the session with a message that says so.
 bool UpdateEngine::identifyModule() {
+    const double probingSince = io.clock.seconds();
     for (;;) {
         io.events.runPending();
         for (;;) {
-            if (!io.MSComm1.PortOpen()) {
-                io.Timer1.setEnabled(false);
-                showPortError();
+            if (!stopped() && !io.MSComm1.PortOpen())
+                stopReason = int(Stop::LineLost);
+            if (stopped()) {
+                endStopped();
+                return false;
+            }
+            if (identifyLimit > 0 && io.clock.seconds() - probingSince >= identifyLimit) {
+                const QString text = QStringLiteral("No module answered on %1 within %2 s.")
+                                         .arg(io.MSComm1.describePort())
+                                         .arg(identifyLimit);
+                finish(SessionOutcome::NoModule, text);
+                io.prompts.showMessage({text, QStringLiteral("Update Error"), MessageIcon::Critical});
+                io.display.setStatusText(QString());
+                backToReady();
                 return false;
             }
             session.RxBuffer.clear();
@@ -83,10 +84,114 @@ bool UpdateEngine::identifyModule() {
         }
         io.display.showState(DisplayState::Checking);
         warte(1);
+        if (stopped())
+            continue; // ends the session at the top of the loop
         session.LastTick = io.clock.ticks();
         io.Timer1.setEnabled(true);
         const QByteArray answer = session.RxBuffer.left(2);
-        if (answer == "AA" || answer == "AB" || answer == "AC" || answer == "UP")
+        if (answer == "AA" || answer == "AB" || answer == "AC" || answer == "UP") {
+            report.module = QString::fromLatin1(answer);
             return true;
+        }
     }
+}
+
+// The one image of the session: every attempt, restarts included, sends this snapshot.
+bool UpdateEngine::loadImage() {
+    if (presetImage.isLoaded()) {
+        image = presetImage;
+        firmwarePath = image.path();
+        io.display.setFileName(firmwarePath);
+    } else {
+        firmwarePath = io.SelectFirmwareFile(ImagePattern);
+        io.display.setFileName(firmwarePath);
+        if (firmwarePath.isEmpty()) {
+            // No image to send: say where we looked, and go back to ready without touching the module.
+            const QString text = QStringLiteral("No firmware image was chosen.\n"
+                                                "The folder %1 holds no file matching %2, "
+                                                "or none was selected.")
+                                     .arg(QDir::toNativeSeparators(io.programFolder), ImagePattern);
+            finish(SessionOutcome::ImageRefused, text);
+            io.display.setBusyCursor(false);
+            io.prompts.showMessage({text, QStringLiteral("Firmware Error"), MessageIcon::Critical});
+            backToReady();
+            return false;
+        }
+        const FirmwareImage::Check check = image.load(firmwarePath);
+        if (check != FirmwareImage::Check::Ok) {
+            refuseImage(check);
+            return false;
+        }
+    }
+    report.imagePath = image.path();
+    report.imageBytes = image.fileBytes();
+    report.sectors = image.sectorCount();
+    report.sha256 = image.sha256();
+    return true;
+}
+
+void UpdateEngine::interrupt() {
+    int none = int(Stop::None);
+    stopReason.compare_exchange_strong(none, int(Stop::Interrupted));
+    // Wakes a wait that sleeps in this object's thread.
+    QMetaObject::invokeMethod(
+        this, [] {}, Qt::QueuedConnection);
+}
+
+void UpdateEngine::onLineLost() {
+    if (!active)
+        return;
+    int none = int(Stop::None);
+    stopReason.compare_exchange_strong(none, int(Stop::LineLost));
+}
+
+QString UpdateEngine::stoppedText() const {
+    if (stopReason.load() == int(Stop::Interrupted))
+        return QStringLiteral("The session on %1 was interrupted.").arg(io.MSComm1.describePort());
+    return QStringLiteral("The line to %1 was lost (the adapter was unplugged or the cable pulled).")
+        .arg(io.MSComm1.describePort());
+}
+
+// A session stopped by a lost line or an interruption: no restart can help, so it ends
+// at once and says why.
+void UpdateEngine::endStopped() {
+    const bool interrupted = stopReason.load() == int(Stop::Interrupted);
+    const QString text = stoppedText() + QStringLiteral("\nThe module was not updated.");
+    finish(interrupted ? SessionOutcome::Interrupted : SessionOutcome::LineLost, text);
+    io.display.setBusyCursor(false);
+    io.prompts.showMessage({text, QStringLiteral("ComPortError"), MessageIcon::Critical});
+    io.display.setStatusText(QString());
+    backToReady();
+}
+
+// The display after a session that ended, in whatever way.
+void UpdateEngine::backToReady() {
+    io.display.showState(DisplayState::Ready);
+    io.display.setActivityForeColor(Colours::Green);
+    io.Timer1.setEnabled(false);
+    io.display.setProgressValue(0);
+    io.display.setPercentText(QStringLiteral("0%"));
+    io.display.setBusyCursor(false);
+    image.clear();
+}
+
+UpdateEngine::SessionScope::SessionScope(UpdateEngine& engine)
+    : engine(engine) {
+    engine.active = true;
+    engine.stopReason = int(Stop::None);
+    engine.report = SessionReport{};
+    engine.sessionStart = engine.io.clock.seconds();
+}
+
+UpdateEngine::SessionScope::~SessionScope() {
+    engine.active = false;
+    engine.stopReason = int(Stop::None);
+}
+
+// Settles the report when the outcome is known, before any box waits for the operator.
+void UpdateEngine::finish(SessionOutcome outcome, const QString& message) {
+    report.outcome = outcome;
+    report.restarts = qMin<int>(session.ErrorCount, TimeOutsAllowed);
+    report.seconds = io.clock.seconds() - sessionStart;
+    report.message = message;
 }

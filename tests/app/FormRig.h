@@ -46,6 +46,7 @@ struct FormRig {
     ScriptedPassword password;
     ScriptedFileDialog fileDialog;
     std::unique_ptr<ScriptedModule> module;
+    std::unique_ptr<UtilitySeams> production; // whatever a test leaves empty
     std::unique_ptr<Form1> form;
     int processEnded = 0;
 
@@ -86,7 +87,9 @@ struct FormRig {
     }
 
     Form1& start(Form1Seams withSeams) {
-        form = std::make_unique<Form1>(std::move(withSeams));
+        production = std::make_unique<UtilitySeams>(withSeams);
+        form = std::make_unique<Form1>(withSeams);
+        production->attachWindow(form.get(), *form);
         form->Form_Load();
         form->show();
         return *form;

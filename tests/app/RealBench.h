@@ -24,6 +24,7 @@ struct RealBench {
     QTemporaryDir dir;
     SimulatorProcess sim;
     RecordingPrompts prompts;
+    std::unique_ptr<UtilitySeams> production;
     std::unique_ptr<Form1> form;
     QString received() const { return dir.path() + "/received.bin"; }
 
@@ -50,7 +51,9 @@ struct RealBench {
         seams.programFolder = dir.path();
         seams.prompts = &prompts;
         seams.endProcess = [] {};
-        form = std::make_unique<Form1>(std::move(seams));
+        production = std::make_unique<UtilitySeams>(seams);
+        form = std::make_unique<Form1>(seams);
+        production->attachWindow(form.get(), *form);
         form->Form_Load();
         form->show();
         return image;

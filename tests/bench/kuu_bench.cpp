@@ -1,6 +1,7 @@
 // Measures the figures the utility is held to, prints them beside their targets.
 // Each figure that depends on memory or start-up runs in a child process of its own.
 
+#include "LineSettings.h"
 #include "ActivityInd.h"
 #include "Form1.h"
 #include "QtEventPass.h"
@@ -101,8 +102,7 @@ int engine255() {
     world.limitMs = 24 * 3600 * 1000LL;
     SimTimer timer(world);
     DiscardingModule module(world);
-    module.setOutBufferSize(16384);
-    module.setRThreshold(2);
+    ModuleLine::apply(module);
     NullDisplay display;
     RecordingPrompts prompts;
     UpdateEngine engine(

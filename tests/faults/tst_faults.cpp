@@ -41,7 +41,8 @@ class TestFaults : public QObject {
     Q_OBJECT
 private slots:
     void answersOneByteAtATime();
-    void imageTruncatedDuringTheTransfer();
+    void imageChangedDuringTheTransfer_data();
+    void imageChangedDuringTheTransfer();
     void imageDeletedAfterTheChoice();
     void settingsFileCannotBeRead();
     void settingsCannotBeStoredAtShutDown();
@@ -62,18 +63,44 @@ void TestFaults::answersOneByteAtATime() {
     expectReady(form);
 }
 
-void TestFaults::imageTruncatedDuringTheTransfer() {
+void TestFaults::imageChangedDuringTheTransfer_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("restart"); // the module misses a request after the change
+    QTest::newRow("rewritten in place") << "rewrite" << false;
+    QTest::newRow("rewritten, then a restart") << "rewrite" << true;
+    QTest::newRow("cut short") << "truncate" << false;
+    QTest::newRow("made longer") << "append" << true;
+    QTest::newRow("removed") << "remove" << true;
+}
+
+// An administrator copies a new image over the one being sent: the module still gets the
+// image the session began with, byte for byte, restarts included.
+void TestFaults::imageChangedDuringTheTransfer() {
+    QFETCH(QString, change);
+    QFETCH(bool, restart);
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
-    rig.writeImage("QVL-GEN-A.bin", 3 * 65536);
+    const QByteArray image = rig.writeImage("QVL-GEN-A.bin", 3 * 65536);
+    if (restart)
+        rig.module->script.dropRequests = {{1, 2}};
     Form1& form = rig.start();
-    rig.world.at(3000, [&] { QFile::resize(rig.programFolder() + "/QVL-GEN-A.bin", 70000); });
+    const QString path = rig.programFolder() + "/QVL-GEN-A.bin";
+    rig.world.at(3000, [&] {
+        QFile file(path);
+        if (change == "remove") {
+            QVERIFY(file.remove());
+        } else if (change == "truncate") {
+            QVERIFY(file.resize(70000));
+        } else {
+            QVERIFY(file.open(change == "append" ? QIODevice::Append : QIODevice::ReadWrite));
+            file.write(QByteArray(3 * 65536, 'N'));
+        }
+    });
     form.updateCommand();
-    QCOMPARE(rig.prompts.messages.size(), 1);
-    QVERIFY(rig.prompts.messages.first().text.contains("could not be read to its end"));
-    QCOMPARE(rig.module->completedTransfers, 0);
-    // Nothing beyond what the file still held was sent.
-    QVERIFY(rig.serial.wire.size() < 12 + 3 + 2 * 65536);
+    QCOMPARE(rig.prompts.texts(), QStringList());
+    QCOMPARE(rig.module->completedTransfers, 1);
+    QCOMPARE(rig.module->completedImage, image);
+    QCOMPARE(form.engine().state().ErrorCount, qint16(restart ? 1 : 0));
     expectReady(form);
 }
 

@@ -91,7 +91,8 @@ void TestFaultsOnTheLine::allPortsBusyOrAbsent() {
     seams.programFolder = dir.path();
     seams.prompts = &prompts;
     seams.endProcess = [] {};
-    Form1 form(std::move(seams));
+    UtilitySeams production(seams);
+    Form1 form(seams);
     form.Form_Load();
     QCOMPARE(prompts.texts(), QStringList{"No Com Ports available!"});
     const QString detail = prompts.messages.first().detail;

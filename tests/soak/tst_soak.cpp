@@ -9,6 +9,7 @@
 // A failing session prints the seed and session count that replay it on a new rig.
 #include "FakeSerial.h"
 #include "FaultScript.h"
+#include "LineSettings.h"
 #include "SimWorld.h"
 #include "SoakModule.h"
 #include "UpdateEngine.h"
@@ -31,9 +32,7 @@ constexpr int SectorSize = 65536;
 struct SoakRig {
     explicit SoakRig(quint64 tickBase) {
         world.setTickBase(tickBase);
-        serial.setInBufferSize(2);
-        serial.setOutBufferSize(16384);
-        serial.setRThreshold(2);
+        ModuleLine::apply(serial);
         serial.setPortOpen(true);
     }
 

@@ -13,11 +13,13 @@ bool SimWorld::runDue() {
     return ran;
 }
 
-void SimWorld::runOnce() {
+void SimWorld::runOnce(int maxSleepMs) {
     ++passCount;
     if (runDue())
         return;
-    qint64 next = nowMs + 10;
+    if (onSleep)
+        onSleep(maxSleepMs);
+    qint64 next = nowMs + qMax(1, maxSleepMs);
     if (!events.empty() && events.begin()->first < next)
         next = events.begin()->first;
     nowMs = next;

@@ -8,8 +8,9 @@
 #include <map>
 
 // A simulated clock and event loop: every pass of the engine's waiting loops runs the
-// events that are due and otherwise moves time on by at most 10 ms, as the real loop
-// sleeps. Whole sessions with their time-outs run in milliseconds of real time.
+// events that are due and otherwise moves time on to the next event, or by the sleep the
+// pass was given, as the real loop sleeps. Whole sessions with their time-outs run in milliseconds of real
+// time.
 class SimWorld : public Clock, public EventPass {
 public:
     // A run that needs more simulated time than this has hung.
@@ -17,7 +18,9 @@ public:
 
     double seconds() const override { return double(nowMs) / 1000.0; }
     quint32 ticks() const override { return quint32(tickBase + quint64(nowMs)); }
-    void runOnce() override;
+    void runOnce(int maxSleepMs) override;
+    // Sees every sleep the code under test asks for (ms), when set.
+    std::function<void(int)> onSleep;
     void runPending() override { runDue(); }
 
     qint64 now() const { return nowMs; }

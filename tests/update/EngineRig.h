@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakeSerial.h"
+#include "LineSettings.h"
 #include "RecordingPrompts.h"
 #include "ScriptedModule.h"
 #include "SimWorld.h"
@@ -28,9 +29,7 @@ struct EngineRig {
                                     folder.path()}};
 
     EngineRig() {
-        serial.setInBufferSize(2);
-        serial.setOutBufferSize(16384);
-        serial.setRThreshold(2);
+        ModuleLine::apply(serial);
         serial.setPortOpen(true);
     }
 

@@ -101,7 +101,7 @@ void TestReceiveAndWait::indicatorStepsInTens() {
     rig.engine.state().LastTick = rig.world.ticks();
     rig.timer.setEnabled(true);
     while (rig.world.now() < 1250)
-        rig.world.runOnce();
+        rig.world.runOnce(10);
     QCOMPARE(rig.display.steps, (QList<int>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 0, 10}));
     QCOMPARE(rig.display.elapsed, QStringLiteral("0:00:01"));
     QVERIFY(rig.engine.state().ElapsedMs >= 200 && rig.engine.state().ElapsedMs < 300);

@@ -2,6 +2,7 @@
 // module on the master side and checks the bytes on the wire both ways, the receive events,
 // the output back-pressure, the open failures and a peer that hangs up.
 
+#include "LineSettings.h"
 #include "PortDevices.h"
 #include "Pty.h"
 #include "QtEventPass.h"
@@ -30,7 +31,7 @@ namespace {
 
 using OpenFailure = SerialControl::OpenFailure;
 
-constexpr int blockSize = 16384;
+constexpr int blockSize = ModuleLine::OutBufferSize;
 
 // Block number `k` of a transfer: every byte value in each run of 256, shifted from run to
 // run and from block to block, so that a lost, doubled, swapped or rewritten byte shows.
@@ -126,10 +127,7 @@ struct Rig {
 
     Rig()
         : control(pass, [this](int) { return pty.slavePath(); }) {
-        control.setInBufferSize(2);
-        control.setInputLen(0);
-        control.setOutBufferSize(blockSize);
-        control.setRThreshold(2);
+        ModuleLine::apply(control);
         control.setCommPort(1);
         QObject::connect(&control, &SerialControl::OnComm, &control, [this] {
             commEvents << control.CommEvent();
@@ -541,7 +539,7 @@ void TestSerialPortControl::hangUp() {
     const double cpuBefore = cpuSeconds();
     clock.restart();
     while (clock.elapsed() < 1000)
-        rig.pass.runOnce();
+        rig.pass.runOnce(10);
     const double cpuUsed = cpuSeconds() - cpuBefore;
     qInfo("CPU time in 1 s of event loop after the hang-up: %.3f s", cpuUsed);
     QVERIFY2(cpuUsed < 0.2, qPrintable(QStringLiteral("%1 s of CPU").arg(cpuUsed)));

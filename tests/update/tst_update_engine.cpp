@@ -20,9 +20,9 @@ private slots:
     void identificationAnswers();
     void closedPortShowsBoxAndWritesNothing();
     void secondSessionStartsFromZero();
-    void lostLineRunsIntoTimeOuts();
+    void lostLineEndsTheSessionAtOnce_data();
+    void lostLineEndsTheSessionAtOnce();
     void strayByteDoesNotShiftLaterAnswers();
-    void lineLostWhileProbingEndsTheSession();
 };
 
 void TestUpdateEngine::transfersImageByteForByte() {
@@ -298,17 +298,37 @@ void TestUpdateEngine::secondSessionStartsFromZero() {
     QCOMPARE(rig.engine.state().ErrorCount, qint16(0));
 }
 
-// An unplugged adapter closes the port; the exchange runs into its time-outs and ends
-// with the error box instead of hanging.
-void TestUpdateEngine::lostLineRunsIntoTimeOuts() {
+void TestUpdateEngine::lostLineEndsTheSessionAtOnce_data() {
+    QTest::addColumn<int>("lostAtMs");
+    QTest::addColumn<bool>("probing");
+    QTest::newRow("while probing") << 5000 << true;
+    QTest::newRow("awaiting a request") << 1200 + 10 << false;
+    QTest::newRow("mid-sector") << 1200 + 20 + 1000 + 1 << false;
+    QTest::newRow("pausing before a restart") << 1200 + 20 + 4001 + 500 << false;
+}
+
+// An unplugged adapter closes the port. No restart can help a closed port: the session
+// ends at once, says which line was lost, and goes back to ready.
+void TestUpdateEngine::lostLineEndsTheSessionAtOnce() {
+    QFETCH(int, lostAtMs);
+    QFETCH(bool, probing);
     EngineRig rig;
     rig.makeImage(3 * 65536);
-    rig.world.at(1200 + 1500, [&] { rig.serial.hangUp(); });
+    rig.module.script.silent = probing;
+    if (QByteArray(QTest::currentDataTag()).contains("restart"))
+        rig.module.script.dropRequests = {{1, 0}};
+    rig.world.at(lostAtMs, [&] { rig.serial.hangUp(); });
     rig.engine.StartUpdate();
-    QVERIFY(!rig.serial.PortOpen());
-    QCOMPARE(rig.prompts.texts(), QStringList{"Update error\rUpdate Fehler"});
+    QVERIFY(rig.world.now() < lostAtMs + 300);
+    QCOMPARE(rig.prompts.texts(), QStringList{"The line to Com1 was lost (the adapter was unplugged or the "
+                                              "cable pulled).\nThe module was not updated."});
+    QCOMPARE(rig.announcementCount(), probing ? 0 : 1);
+    QCOMPARE(rig.engine.lastReport().outcome, SessionOutcome::LineLost);
     QCOMPARE(rig.display.state, DisplayState::Ready);
+    QVERIFY(!rig.timer.isEnabled());
+    QVERIFY(!rig.display.busy);
     QVERIFY(!rig.engine.imageOpen());
+    QVERIFY(!rig.engine.sessionActive());
 }
 
 // One byte below the receive threshold, left over from an earlier exchange, must not put
@@ -322,21 +342,6 @@ void TestUpdateEngine::strayByteDoesNotShiftLaterAnswers() {
     QCOMPARE(rig.module.probes, 1);
     QCOMPARE(rig.module.completedImage, image);
     QCOMPARE(rig.engine.state().ErrorCount, qint16(0));
-}
-
-// Probing has no time limit; an unplugged adapter must not leave it probing a closed port.
-void TestUpdateEngine::lineLostWhileProbingEndsTheSession() {
-    EngineRig rig;
-    rig.makeImage(65536);
-    rig.module.script.silent = true;
-    rig.world.at(5000, [&] { rig.serial.hangUp(); });
-    rig.engine.StartUpdate();
-    QVERIFY(rig.world.now() < 6500);
-    QCOMPARE(rig.prompts.texts(), QStringList{"No Com Port selected!"});
-    QCOMPARE(rig.display.state, DisplayState::Ready);
-    QVERIFY(!rig.timer.isEnabled());
-    QVERIFY(!rig.display.busy);
-    QVERIFY(rig.patterns.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateEngine)

@@ -1,0 +1,70 @@
+// The window's composition root: the production seams, built once and handed to Form1.
+#include "UtilitySeams.h"
+
+#include "FileDialogPrompts.h"
+#include "Form_Filelist.h"
+#include "MessageBoxPrompts.h"
+#include "PortDevices.h"
+#include "QtEventPass.h"
+#include "SerialPortControl.h"
+#include "StatusDisplay.h"
+#include "SystemClock.h"
+#include "frmLogin.h"
+
+#include <unistd.h>
+
+UtilitySeams::UtilitySeams(Form1Seams& seams) {
+    if (!seams.clock) {
+        clock = std::make_unique<SystemClock>();
+        seams.clock = clock.get();
+    }
+    if (!seams.events) {
+        events = std::make_unique<QtEventPass>();
+        seams.events = events.get();
+    }
+    if (!seams.timer) {
+        timer = std::make_unique<QtIntervalTimer>(100);
+        seams.timer = timer.get();
+    }
+    if (!seams.serial) {
+        const QString settingsFile = seams.settingsFile;
+        serial = std::make_unique<SerialPortControl>(
+            *seams.events, [settingsFile](int port) { return deviceForComPort(settingsFile, port); });
+        seams.serial = serial.get();
+    }
+    if (!seams.prompts) {
+        prompts = std::make_unique<MessageBoxPrompts>(nullptr);
+        seams.prompts = prompts.get();
+    }
+    if (!seams.imageChooser) {
+        chooser = std::make_unique<FileListChooser>(nullptr, [](bool) {});
+        seams.imageChooser = chooser.get();
+    }
+    if (!seams.addFilePrompts) {
+        addFilePrompts = std::make_unique<FileDialogPrompts>(nullptr);
+        seams.addFilePrompts = addFilePrompts.get();
+    }
+    if (!seams.passwordPrompt) {
+        passwordPrompt = std::make_unique<LoginDialogPrompt>(nullptr);
+        seams.passwordPrompt = passwordPrompt.get();
+    }
+    if (!seams.endProcess)
+        seams.endProcess = [] {
+            // Everything worth keeping has been stored; a shut-down that happens inside a
+            // wait must not return into a window that no longer exists.
+            ::_exit(0);
+        };
+}
+
+UtilitySeams::~UtilitySeams() = default;
+
+void UtilitySeams::attachWindow(QWidget* window, StatusDisplay& display) {
+    if (prompts)
+        prompts->setParentWindow(window);
+    if (chooser)
+        chooser->attach(window, [&display](bool busy) { display.setBusyCursor(busy); });
+    if (addFilePrompts)
+        addFilePrompts->setParentWindow(window);
+    if (passwordPrompt)
+        passwordPrompt->setParentWindow(window);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class AddFilePrompts;
+class Clock;
+class EventPass;
+class FileDialogPrompts;
+class FileListChooser;
+class ImageChooser;
+class IntervalTimer;
+class LoginDialogPrompt;
+class MessageBoxPrompts;
+class PasswordPrompt;
+class Prompts;
+class QWidget;
+class SerialControl;
+class StatusDisplay;
+
+// What the main window reaches outside itself. Tests put in a simulated clock, a scripted
+// module and answered prompts; UtilitySeams plugs the real thing into whatever is left empty.
+struct Form1Seams {
+    QString settingsFile;  // the INI file holding [Settings] and [Ports]
+    QString programFolder; // where the firmware images live
+    Clock* clock = nullptr;
+    EventPass* events = nullptr;
+    IntervalTimer* timer = nullptr;
+    SerialControl* serial = nullptr;
+    Prompts* prompts = nullptr;
+    ImageChooser* imageChooser = nullptr;
+    AddFilePrompts* addFilePrompts = nullptr;
+    PasswordPrompt* passwordPrompt = nullptr;
+    // Ends the process at once after a shut-down; never returns in the real program.
+    std::function<void()> endProcess;
+};
+
+// The composition root of the window: it owns the production seams (the system clock, Qt's
+// event loop and timer, the serial port, message boxes and dialogs) and hands them out.
+class UtilitySeams {
+public:
+    // Fills every seam that `seams` leaves empty with the production one.
+    explicit UtilitySeams(Form1Seams& seams);
+    ~UtilitySeams();
+    UtilitySeams(const UtilitySeams&) = delete;
+    UtilitySeams& operator=(const UtilitySeams&) = delete;
+
+    // Dialogs and boxes open above the window, and the file choice switches its pointer.
+    void attachWindow(QWidget* window, StatusDisplay& display);
+
+private:
+    std::unique_ptr<Clock> clock;
+    std::unique_ptr<EventPass> events;
+    std::unique_ptr<IntervalTimer> timer;
+    std::unique_ptr<SerialControl> serial;
+    std::unique_ptr<MessageBoxPrompts> prompts;
+    std::unique_ptr<FileListChooser> chooser;
+    std::unique_ptr<FileDialogPrompts> addFilePrompts;
+    std::unique_ptr<LoginDialogPrompt> passwordPrompt;
+};
