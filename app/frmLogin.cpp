@@ -1,3 +1,4 @@
+// The expert password dialog.
 #include "frmLogin.h"
 
 #include "Prompts.h"
@@ -7,8 +8,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleFactory>
 
 namespace {
 QFont arial(qreal points) {
@@ -16,6 +19,21 @@ QFont arial(qreal points) {
     font.setPointSizeF(points);
     return font;
 }
+
+// Masks each typed character with "*", as operators know the password box; the styles on
+// hand draw a bullet instead.
+class AsteriskMaskStyle : public QProxyStyle {
+public:
+    // Takes `base` (a fresh instance of the window's style) as its own.
+    explicit AsteriskMaskStyle(QStyle* base)
+        : QProxyStyle(base) {}
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 } // namespace
 
 frmLogin::frmLogin(bool& PasswordAccepted, Prompts& prompts, QWidget* parent)
@@ -40,6 +58,11 @@ frmLogin::frmLogin(bool& PasswordAccepted, Prompts& prompts, QWidget* parent)
     txtPassword->setFont(arial(14.25));
     txtPassword->setGeometry(twips::rect(1200, 525, 1305, 345));
     txtPassword->setEchoMode(QLineEdit::Password);
+    // Owned by the dialog and created after the box: children are deleted in creation order,
+    // so the style outlives the box that uses it.
+    auto* maskStyle = new AsteriskMaskStyle(QStyleFactory::create(style()->name()));
+    maskStyle->setParent(this);
+    txtPassword->setStyle(maskStyle);
     // Typed characters must reach the box as they are, not through an input method.
     txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
     txtPassword->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
@@ -50,7 +73,8 @@ frmLogin::frmLogin(bool& PasswordAccepted, Prompts& prompts, QWidget* parent)
     cmdOK->setAutoDefault(true);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setGeometry(twips::rect(2100, 1020, 1140, 390));
-    cmdCancel->setAutoDefault(false);
+    // Enter presses the focused button: on Cancel it cancels, elsewhere OK stays the default.
+    cmdCancel->setAutoDefault(true);
 
     connect(cmdOK, &QPushButton::clicked, this, &frmLogin::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmLogin::cmdCancel_Click);

@@ -1,65 +1,204 @@
+// The add-file command: copies an operator's image into the program folder.
 #include "AddFile.h"
 
-#include "Clock.h"
 #include "EventPass.h"
 #include "FileTests.h"
+#include "FirmwareImage.h"
 #include "Prompts.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 constexpr qint64 ReadyWaitLimitMs = 30000;
+constexpr qint64 MaxImageBytes = FirmwareImage::SectorSize * FirmwareImage::MaxSectors;
 
-bool copyReplacing(const QString& source, const QString& destination, QString& error) {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        error =
-            QStringLiteral("%1 cannot be read: %2").arg(QDir::toNativeSeparators(source), in.errorString());
-        return false;
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// Worded as the update words its refusals, so the operator meets one text for one fault.
+QString imageText(const QString& source, const QString& what) {
+    return QStringLiteral("The firmware image %1 %2").arg(shown(source), what);
+}
+
+QString cannotWrite(const QString& destination, int error) {
+    return QStringLiteral("%1 cannot be written: %2").arg(shown(destination), qt_error_string(error));
+}
+
+// A descriptor that is closed when it goes out of scope.
+class Descriptor {
+public:
+    Descriptor() = default;
+    ~Descriptor() { close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd; }
+    void reset(int opened) {
+        close();
+        fd = opened;
     }
-    // Write beside the destination and rename over it, so a failed copy never leaves a
-    // half-written image where a good one stood.
-    const QString partial = destination + QStringLiteral(".part");
-    QFile out(partial);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        error = QStringLiteral("%1 cannot be written: %2")
-                    .arg(QDir::toNativeSeparators(destination), out.errorString());
-        return false;
+    bool close() {
+        const bool closed = fd < 0 || ::close(fd) == 0;
+        fd = -1;
+        return closed;
     }
-    char buffer[65536];
+
+private:
+    int fd = -1;
+};
+
+// Opens the chosen file without waiting for anything: a FIFO without a writer or a device would
+// otherwise hold the window for good. Only a regular file the module can take passes.
+bool openSource(const QString& source, Descriptor& in, struct stat& seen, QString& error) {
+    in.reset(::open(QFile::encodeName(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (in.get() < 0 || ::fstat(in.get(), &seen) != 0) {
+        const int why = errno;
+        error = imageText(
+            source, QStringLiteral("cannot be opened: %1")
+                        .arg(why == ENOENT ? QStringLiteral("it does not exist.") : qt_error_string(why)));
+    } else if (!S_ISREG(seen.st_mode)) {
+        error = imageText(source, QStringLiteral("cannot be opened: it is not a file."));
+    } else if (seen.st_size == 0) {
+        error = imageText(source, QStringLiteral("is empty and cannot be sent."));
+    } else if (seen.st_size > MaxImageBytes) {
+        error = imageText(source, QStringLiteral("is larger than %1 sectors of 64 KiB and cannot be sent.")
+                                      .arg(FirmwareImage::MaxSectors));
+    }
+    return error.isEmpty();
+}
+
+// The copy under a hidden name of its own beside the destination. It is always a new file,
+// never opened through a link, so a name planted in a shared folder cannot lead the copy
+// elsewhere; hidden, so a copy cut short is not offered as an image. Removed again unless kept.
+class TemporaryCopy {
+public:
+    ~TemporaryCopy() {
+        file.close();
+        if (!path.isEmpty())
+            ::unlink(QFile::encodeName(path).constData());
+    }
+
+    // 0 once created, else the errno of the last attempt.
+    int create(const QString& folder, const QString& name) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const QString candidate =
+                QStringLiteral("%1/.%2.%3")
+                    .arg(folder, name, QString::number(QRandomGenerator::global()->generate(), 36));
+            file.reset(::open(QFile::encodeName(candidate).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+            if (file.get() >= 0) {
+                path = candidate;
+                return 0;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        return errno;
+    }
+    int fd() const { return file.get(); }
+    bool close() { return file.close(); }
+    // Renames the closed copy over `destination`; from then on it is no longer removed.
+    bool renameOver(const QString& destination) {
+        if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(destination).constData()) != 0)
+            return false;
+        path.clear();
+        return true;
+    }
+
+private:
+    Descriptor file;
+    QString path;
+};
+
+bool writeAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t put = ::write(fd, data, length);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = EIO;
+            return false;
+        }
+        data += put;
+        length -= size_t(put);
+    }
+    return true;
+}
+
+// Copies exactly as many bytes as the source held when it was opened. More arriving means
+// a writer is still appending to it, fewer that it was cut: either way the copy would not be
+// the image the operator chose, and a growing source must never fill the disk.
+bool copyBytes(int in, qint64 expected, int out, const QString& source, const QString& destination,
+               EventPass& events, QString& error) {
+    std::vector<char> buffer(FirmwareImage::SectorSize);
+    qint64 copied = 0;
     for (;;) {
-        const qint64 got = in.read(buffer, sizeof buffer);
+        // At the end one byte more than expected is asked for, so that growth shows.
+        const auto wanted = size_t(std::min<qint64>(qint64(buffer.size()), expected + 1 - copied));
+        const ssize_t got = ::read(in, buffer.data(), wanted);
+        if (got < 0 && errno == EINTR)
+            continue;
         if (got < 0) {
-            error = QStringLiteral("%1 cannot be read: %2")
-                        .arg(QDir::toNativeSeparators(source), in.errorString());
-            out.remove();
+            error = imageText(source, QStringLiteral("cannot be read: %1").arg(qt_error_string(errno)));
             return false;
         }
         if (got == 0)
             break;
-        if (out.write(buffer, got) != got) {
-            error = QStringLiteral("%1 cannot be written: %2")
-                        .arg(QDir::toNativeSeparators(destination), out.errorString());
-            out.remove();
+        copied += got;
+        if (copied > expected)
+            break;
+        if (!writeAll(out, buffer.data(), size_t(got))) {
+            error = cannotWrite(destination, errno);
             return false;
         }
+        // Up to 16 MiB from a slow share take a while; the window stays live meanwhile.
+        events.runPending();
     }
-    if (!out.flush()) {
-        error = QStringLiteral("%1 cannot be written: %2")
-                    .arg(QDir::toNativeSeparators(destination), out.errorString());
-        out.remove();
+    if (copied != expected) {
+        error = imageText(source,
+                          QStringLiteral("changed while it was copied; add it again once it is complete."));
         return false;
     }
-    out.close();
-    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(destination).constData()) !=
-        0) {
-        error = QStringLiteral("%1 cannot be replaced").arg(QDir::toNativeSeparators(destination));
-        QFile::remove(partial);
+    return true;
+}
+
+bool copyReplacing(const QString& source, const QString& programFolder, const QString& name,
+                   EventPass& events, QString& error) {
+    Descriptor in;
+    struct stat seen {};
+    if (!openSource(source, in, seen, error))
+        return false;
+    const QString destination = programFolder + QLatin1Char('/') + name;
+    TemporaryCopy copy;
+    if (const int why = copy.create(programFolder, name)) {
+        error = cannotWrite(destination, why);
+        return false;
+    }
+    if (!copyBytes(in.get(), seen.st_size, copy.fd(), source, destination, events, error))
+        return false;
+    // The library takes the newest file as the image to send, so the copy keeps the source's
+    // time: an older image added later must not become the newest.
+    const timespec times[2] = {seen.st_atim, seen.st_mtim};
+    if (::futimens(copy.fd(), times) != 0 || ::fsync(copy.fd()) != 0 || !copy.close()) {
+        error = cannotWrite(destination, errno);
+        return false;
+    }
+    // Renamed in one step, so a failed copy never leaves a half-written image where a good one stood.
+    if (!copy.renameOver(destination)) {
+        error = QStringLiteral("%1 cannot be replaced: %2").arg(shown(destination), qt_error_string(errno));
         return false;
     }
     return true;
@@ -81,7 +220,8 @@ AddFileResult addFirmwareFile(const QString& programFolder, AddFilePrompts& dial
     if (source.isEmpty())
         return AddFileResult::Cancelled;
 
-    const QString destination = programFolder + QLatin1Char('/') + QFileInfo(source).fileName();
+    const QString name = QFileInfo(source).fileName();
+    const QString destination = programFolder + QLatin1Char('/') + name;
     if (destination == source || isSameFile(source, destination))
         return AddFileResult::SameFile;
 
@@ -94,7 +234,7 @@ AddFileResult addFirmwareFile(const QString& programFolder, AddFilePrompts& dial
     }
 
     QString error;
-    if (!copyReplacing(source, destination, error)) {
+    if (!copyReplacing(source, programFolder, name, events, error)) {
         prompts.showMessage({QStringLiteral("The file could not be added.\n%1").arg(error),
                              applicationTitle(), MessageIcon::Critical});
         return AddFileResult::Failed;

@@ -17,7 +17,9 @@ public:
 enum class AddFileResult { Cancelled, SameFile, Declined, Copied, Failed };
 
 // Copies an image chosen by the operator into the program folder, asking before it
-// replaces a file of the same name. A failure is reported in a message box.
+// replaces a file of the same name. Only a regular file the module can take (1 byte up to
+// 255 sectors) is copied, whole and with its modification time, or not at all; the window
+// stays live meanwhile. A refusal or failure is reported in a message box.
 AddFileResult addFirmwareFile(const QString& programFolder, AddFilePrompts& dialog, Prompts& prompts,
                               EventPass& events);
 

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QtTest>
 
@@ -12,6 +13,8 @@ private slots:
     void password_data();
     void password();
     void escapeCancels();
+    void enterPressesTheFocusedButton_data();
+    void enterPressesTheFocusedButton();
     void closeBoxAfterRefusalKeepsItLocked();
     void escapeInTheDialogDoesNotExit();
 };
@@ -31,6 +34,11 @@ void TestFrmLogin::layout() {
     QVERIFY(dialog.cmdOK->isDefault());
     QCOMPARE(dialog.cmdCancel->text(), QStringLiteral("Abbrechen"));
     QCOMPARE(dialog.txtPassword->text(), QString());
+    QCOMPARE(dialog.txtPassword->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                                    dialog.txtPassword),
+             int('*'));
+    QTest::keyClicks(dialog.txtPassword, "40917");
+    QCOMPARE(dialog.txtPassword->displayText(), QStringLiteral("*****"));
 }
 
 void TestFrmLogin::password_data() {
@@ -87,6 +95,36 @@ void TestFrmLogin::escapeCancels() {
     QTest::keyClick(dialog.txtPassword, Qt::Key_Escape);
     QVERIFY(!PasswordAccepted);
     QVERIFY(!dialog.isVisible());
+}
+
+void TestFrmLogin::enterPressesTheFocusedButton_data() {
+    QTest::addColumn<bool>("onCancel"); // else in the password box, holding a wrong password
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::newRow("Return on Cancel") << true << int(Qt::Key_Return) << Qt::KeyboardModifiers();
+    QTest::newRow("keypad Enter on Cancel")
+        << true << int(Qt::Key_Enter) << Qt::KeyboardModifiers(Qt::KeypadModifier);
+    QTest::newRow("Return in the box tries OK") << false << int(Qt::Key_Return) << Qt::KeyboardModifiers();
+}
+
+void TestFrmLogin::enterPressesTheFocusedButton() {
+    QFETCH(bool, onCancel);
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    bool PasswordAccepted = true; // cancel writes false; a refused password leaves it
+    RecordingPrompts prompts;
+    frmLogin dialog(PasswordAccepted, prompts);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::keyClicks(dialog.txtPassword, "1");
+    QWidget* focused = onCancel ? static_cast<QWidget*>(dialog.cmdCancel) : dialog.txtPassword;
+    focused->setFocus();
+    QCOMPARE(QApplication::focusWidget(), focused);
+    QTest::keyClick(focused, Qt::Key(key), modifiers);
+
+    QCOMPARE(PasswordAccepted, !onCancel);
+    QCOMPARE(dialog.isVisible(), !onCancel);
+    QCOMPARE(prompts.texts(), onCancel ? QStringList() : QStringList{"Invalid Password. Please try again!"});
 }
 
 void TestFrmLogin::closeBoxAfterRefusalKeepsItLocked() {

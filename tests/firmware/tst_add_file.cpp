@@ -6,7 +6,10 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace fwtest;
 
@@ -37,6 +40,7 @@ const QString Title = QStringLiteral("Kestrune_Update_Utility");
 class TestAddFile : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void nothingToCopy_data();
     void nothingToCopy();
@@ -45,6 +49,10 @@ private slots:
     void failedCopyIsReported_data();
     void failedCopyIsReported();
     void newNameIsCopiedOnceFree();
+    void unusableSourceIsRefused_data();
+    void unusableSourceIsRefused();
+    void copyKeepsTimeAndLeavesLinksAlone_data();
+    void copyKeepsTimeAndLeavesLinksAlone();
 
 private:
     AddFileResult add(const QString& chosen) {
@@ -63,6 +71,13 @@ private:
     SimWorld world;
     RecordingPrompts prompts;
 };
+
+// A copy that never ends fails with EFBIG at 64 MiB instead of filling the disk.
+void TestAddFile::initTestCase() {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64 << 20, 64 << 20};
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
 
 void TestAddFile::init() {
     root = std::make_unique<QTemporaryDir>();
@@ -127,6 +142,8 @@ void TestAddFile::failedCopyIsReported_data() {
     QTest::addColumn<bool>("libraryFileExists"); // then the question comes first, answered OK
     QTest::newRow("source missing, name in the library") << "source-missing" << true;
     QTest::newRow("source fails while read, name in the library") << "read-error" << true;
+    QTest::newRow("source grows while copied, name in the library") << "grows" << true;
+    QTest::newRow("source cut while copied") << "shrinks" << false;
     QTest::newRow("program folder missing") << "program-missing" << false;
     QTest::newRow("name taken by a folder in the library") << "destination-folder" << false;
 }
@@ -137,9 +154,17 @@ void TestAddFile::failedCopyIsReported() {
     QString name = ImageName;
     QString source = inOther(ImageName);
     if (how == QLatin1String("read-error")) {
-        // Opens, then fails at the first read: nothing is mapped at offset 0.
+        // Reports no size, and would fail at the first read: nothing is mapped at offset 0.
         name = QStringLiteral("mem");
         source = QStringLiteral("/proc/self/mem");
+    } else if (how == QLatin1String("grows") || how == QLatin1String("shrinks")) {
+        // Another writer changes the source after the first buffer was copied.
+        QVERIFY(writeFile(source, randomBytes(2 * 65536)));
+        world.after(0, [source, how] {
+            QFile changed(source);
+            QVERIFY(changed.open(QIODevice::Append));
+            QVERIFY(how == QLatin1String("grows") ? changed.write("more") == 4 : changed.resize(100000));
+        });
     } else if (how != QLatin1String("source-missing")) {
         QVERIFY(writeFile(source, "image"));
     }
@@ -166,19 +191,20 @@ void TestAddFile::failedCopyIsReported() {
 }
 
 // A new name is copied without a question: binary content over several copy buffers and a short
-// last one, under a name that needs encoding. It is written through "<name>.part" and renamed over
-// the library name; here a longer "<name>.part" is left by an earlier run, and another process
-// still holds it. The lock moves along with the rename, so the command keeps the event pass
-// running and returns as soon as the file is free.
+// last one, under a name that needs encoding. Another process (an indexer, say) opens the new file
+// while it is written and holds it; the lock moves along with the rename, so the command keeps the
+// event pass running and returns as soon as the file is free.
 void TestAddFile::newNameIsCopiedOnceFree() {
     const QString name = QStringLiteral("QVL-GEN Größe ü.bin");
     const QByteArray content = QByteArray("\r\n\0\xff", 4) + randomBytes(3 * 65536 + 13);
     QVERIFY(writeFile(inOther(name), content));
-    const QString temporary = inProgram(name + QStringLiteral(".part"));
-    QVERIFY(writeFile(temporary, randomBytes(content.size() + 1000)));
     LockHolder other;
-    QVERIFY2(other.hold(temporary), "could not start a process that locks the file (sh, flock)");
-
+    world.after(0, [&] {
+        const QStringList written = QDir(program).entryList({QLatin1Char('.') + name + QStringLiteral(".*")},
+                                                            QDir::Files | QDir::Hidden);
+        QCOMPARE(written.size(), 1);
+        QVERIFY2(other.hold(inProgram(written.first())), "could not start a process that locks the file");
+    });
     qint64 releasedAt = -1;
     world.after(50, [&] {
         QVERIFY(QFileInfo::exists(inProgram(name)));
@@ -192,6 +218,68 @@ void TestAddFile::newNameIsCopiedOnceFree() {
     QVERIFY2(prompts.messages.isEmpty(), qPrintable(prompts.texts().join(QLatin1Char('|'))));
     QCOMPARE(readFile(inProgram(name)), content);
     QCOMPARE(programEntries(), QStringList{name});
+}
+
+void TestAddFile::unusableSourceIsRefused_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("why");
+    const QString notAFile = QStringLiteral("cannot be opened: it is not a file.");
+    QTest::newRow("FIFO without a writer") << "fifo" << notAFile;
+    QTest::newRow("link to /dev/zero") << "zero" << notAFile;
+    QTest::newRow("0 bytes") << "empty"
+                             << "is empty and cannot be sent.";
+    QTest::newRow("one byte over 255 sectors") << "large"
+                                               << "is larger than 255 sectors of 64 KiB and cannot be sent.";
+}
+
+void TestAddFile::unusableSourceIsRefused() {
+    QFETCH(QString, kind);
+    QFETCH(QString, why);
+    const QString source = inOther(ImageName);
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+    if (kind == QLatin1String("zero"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), source));
+    if (kind == QLatin1String("empty"))
+        QVERIFY(writeFile(source, {}));
+    if (kind == QLatin1String("large")) {
+        QFile sparse(source);
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(255 * 65536 + 1));
+    }
+
+    QCOMPARE(add(source), AddFileResult::Failed);
+    QCOMPARE(prompts.texts(),
+             QStringList{QStringLiteral("The file could not be added.\nThe firmware image %1 %2")
+                             .arg(QDir::toNativeSeparators(source), why)});
+    QCOMPARE(prompts.messages.first().icon, MessageIcon::Critical);
+    QCOMPARE(programEntries(), QStringList());
+}
+
+void TestAddFile::copyKeepsTimeAndLeavesLinksAlone_data() {
+    QTest::addColumn<bool>("libraryFileExists");
+    QTest::newRow("new name") << false;
+    QTest::newRow("replacing, answered OK") << true;
+}
+
+// A "<name>.part" link planted in a shared program folder must not lead the copy to its target.
+void TestAddFile::copyKeepsTimeAndLeavesLinksAlone() {
+    QFETCH(bool, libraryFileExists);
+    const QByteArray content = randomBytes(65536 + 5);
+    const QDateTime past(QDate(2009, 3, 14), QTime(15, 9, 26), Qt::UTC);
+    QVERIFY(writeFile(inOther(ImageName), content, past));
+    QVERIFY(writeFile(inOther(QStringLiteral("victim")), LibraryContent));
+    const QString planted = inProgram(ImageName + QStringLiteral(".part"));
+    QVERIFY(QFile::link(inOther(QStringLiteral("victim")), planted));
+    if (libraryFileExists)
+        QVERIFY(writeFile(inProgram(ImageName), LibraryContent));
+
+    QCOMPARE(add(inOther(ImageName)), AddFileResult::Copied);
+    QCOMPARE(readFile(inProgram(ImageName)), content);
+    QVERIFY(!QFileInfo(inProgram(ImageName)).isSymLink());
+    QCOMPARE(QFileInfo(inProgram(ImageName)).lastModified(), past);
+    QCOMPARE(QFileInfo(planted).symLinkTarget(), inOther(QStringLiteral("victim")));
+    QCOMPARE(readFile(inOther(QStringLiteral("victim"))), LibraryContent);
+    QCOMPARE(programEntries(), (QStringList{ImageName, ImageName + QStringLiteral(".part")}));
 }
 
 QTEST_GUILESS_MAIN(TestAddFile)
