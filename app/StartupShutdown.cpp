@@ -2,33 +2,15 @@
 #include "Form1.h"
 
 #include "AutoSizeLabel.h"
-#include "IniValue.h"
 #include "Prompts.h"
 #include "SerialControl.h"
+#include "SettingsFile.h"
 #include "UpdateEngine.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QRegularExpression>
-#include <QSettings>
-
-namespace {
-const QString PortKey = QStringLiteral("Settings/COM-Port");
-
-// The stored port number. Only the utility writes it, as a bare number from 0 to 9;
-// anything else (a hand edit, a damaged file) counts as "no port".
-qint16 storedPortNumber(const QString& settingsFile) {
-    const QSettings settings(settingsFile, QSettings::IniFormat);
-    const QString text = settings.value(PortKey, QStringLiteral("0")).toString().trimmed();
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,2}$"));
-    if (!digits.match(text).hasMatch())
-        return 0;
-    const int value = text.toInt();
-    return value <= 9 ? qint16(value) : qint16(0);
-}
-} // namespace
 
 // Key preview: the window's key handlers see every key aimed at it, whichever child
 // has the focus.
@@ -70,8 +52,8 @@ void Form1::Form_Unload() {
 void Form1::storePortNumber() {
     // Only this one line is written: the hand-made [Ports] entries and comments stay as they are.
     QString error;
-    if (!storeIniValue(io.settingsFile, QStringLiteral("Settings"), QStringLiteral("COM-Port"),
-                       QString::number(serial.CommPort()), error))
+    if (!storeSettingsValue(io.settingsFile, QStringLiteral("Settings"), QStringLiteral("COM-Port"),
+                            QString::number(serial.CommPort()), error))
         // The operator would otherwise find another port selected at the next start.
         prompts.showMessage({QStringLiteral("The COM port number could not be stored in %1: %2.\n"
                                             "The next start will not select COM%3 by itself.")

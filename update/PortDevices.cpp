@@ -1,11 +1,12 @@
+// The device that stands for a COM port number.
 #include "PortDevices.h"
 
-#include <QSettings>
+#include "SettingsFile.h"
 
 QString deviceForComPort(const QString& settingsFile, int port) {
-    const QSettings settings(settingsFile, QSettings::IniFormat);
-    const QString mapped = settings.value(QStringLiteral("Ports/COM%1").arg(port)).toString().trimmed();
-    if (!mapped.isEmpty())
+    const QString mapped =
+        readSettingsValue(settingsFile, QStringLiteral("Ports"), QStringLiteral("COM%1").arg(port));
+    if (!mapped.isNull())
         return mapped;
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);
 }

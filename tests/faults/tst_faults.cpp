@@ -159,8 +159,8 @@ void TestFaults::programFolderCannotBeWritten() {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(1000, 'x'));
     file.close();
-    // A folder in the way of the temporary copy fails the write, also for root.
-    QVERIFY(QDir().mkpath(rig.programFolder() + "/QVL-GEN-NEW.bin.part"));
+    // A folder under the image's name cannot be replaced by the copy, also for root.
+    QVERIFY(QDir().mkpath(rig.programFolder() + "/QVL-GEN-NEW.bin"));
     rig.fileDialog.path = source;
     Form1& form = rig.start();
     form.toolbarButton(Form1::AddFile)->setVisible(true);
@@ -168,7 +168,7 @@ void TestFaults::programFolderCannotBeWritten() {
     QCOMPARE(rig.prompts.messages.size(), 1);
     QCOMPARE(rig.prompts.messages.first().icon, MessageIcon::Critical);
     QVERIFY(rig.prompts.messages.first().text.startsWith("The file could not be added."));
-    QVERIFY(!QFile::exists(rig.programFolder() + "/QVL-GEN-NEW.bin"));
+    QVERIFY(QFileInfo(rig.programFolder() + "/QVL-GEN-NEW.bin").isDir());
 }
 
 void TestFaults::allPortsUnusable() {

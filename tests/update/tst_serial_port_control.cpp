@@ -557,11 +557,14 @@ void TestSerialPortControl::portMapping_data() {
     QTest::newRow("mapped port 1") << ports << 1 << "/dev/ttyUSB0";
     QTest::newRow("mapped port 3") << ports << 3 << "/dev/serial/by-id/usb-Kestrune_Module-if00-port0";
     QTest::newRow("port 2 without a key") << ports << 2 << "/dev/ttyS1";
-    QTest::newRow("port 4 with an empty value") << ports << 4 << "/dev/ttyS3";
+    QTest::newRow("port 4 with an empty value") << ports << 4 << "";
     QTest::newRow("port 9 without a key") << ports << 9 << "/dev/ttyS8";
     QTest::newRow("key outside [Ports]")
         << QByteArray("[Settings]\nCOM1=/dev/ttyUSB5\n") << 1 << "/dev/ttyS0";
     QTest::newRow("no settings file") << QByteArray() << 1 << "/dev/ttyS0";
+    QTest::newRow("comma and semicolon in the path")
+        << QByteArray("[Ports]\r\nCOM1 = /dev/serial/by-id/usb-FTDI_FT232R,_ser;x-if00-port0 \r\n") << 1
+        << "/dev/serial/by-id/usb-FTDI_FT232R,_ser;x-if00-port0";
 }
 
 void TestSerialPortControl::portMapping() {

@@ -1,11 +1,10 @@
-#include "IniValue.h"
+#include "SettingsFile.h"
 
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
-class TestIniValue : public QObject {
+class TestSettingsFile : public QObject {
     Q_OBJECT
 private slots:
     void storesOnlyItsLine_data();
@@ -13,7 +12,7 @@ private slots:
     void unwritablePlaceIsReported();
 };
 
-void TestIniValue::storesOnlyItsLine_data() {
+void TestSettingsFile::storesOnlyItsLine_data() {
     QTest::addColumn<QByteArray>("before"); // "-" : no file yet
     QTest::addColumn<QByteArray>("after");
     QTest::newRow("no file") << QByteArray("-") << QByteArray("[Settings]\nCOM-Port=3\n");
@@ -29,9 +28,25 @@ void TestIniValue::storesOnlyItsLine_data() {
         << QByteArray("[Settings]\nOther=x\nCOM-Port=3\n\n[Ports]\nCOM1=/dev/ttyUSB0\n");
     QTest::newRow("garbage kept") << QByteArray("\x01\x02 not ini\n[Settings]\nCOM-Port=abc\n")
                                   << QByteArray("\x01\x02 not ini\n[Settings]\nCOM-Port=3\n");
+    QTest::newRow("Latin-1 comment, CRLF and BOM kept")
+        << QByteArray("\xEF\xBB\xBF; Pr\xFC"
+                      "fplatz 2\r\n[Settings]\r\nCOM-Port=7\r\n[Ports]\r\nCOM1=a,b\r\n")
+        << QByteArray("\xEF\xBB\xBF; Pr\xFC"
+                      "fplatz 2\r\n[Settings]\r\nCOM-Port=3\r\n[Ports]\r\nCOM1=a,b\r\n");
+    QTest::newRow("appended with the file's line end")
+        << QByteArray("\xEF\xBB\xBF[Ports]\r\nCOM1=a\r\n")
+        << QByteArray("\xEF\xBB\xBF[Ports]\r\nCOM1=a\r\n\r\n[Settings]\r\nCOM-Port=3\r\n");
+    QTest::newRow("last line without its end")
+        << QByteArray("[Settings]\nOther=x") << QByteArray("[Settings]\nOther=x\nCOM-Port=3\n");
+    QTest::newRow("two sections, key in the second")
+        << QByteArray("[Settings]\nOther=x\n[Ports]\n[Settings]\nCOM-Port=7\n")
+        << QByteArray("[Settings]\nOther=x\n[Ports]\n[Settings]\nCOM-Port=3\n");
+    QTest::newRow("two sections, key in both")
+        << QByteArray("[Settings]\n COM-Port = 7\n[Settings]\nCOM-Port=8\n")
+        << QByteArray("[Settings]\nCOM-Port=3\n[Settings]\nCOM-Port=8\n");
 }
 
-void TestIniValue::storesOnlyItsLine() {
+void TestSettingsFile::storesOnlyItsLine() {
     QFETCH(QByteArray, before);
     QFETCH(QByteArray, after);
     QTemporaryDir dir;
@@ -43,28 +58,27 @@ void TestIniValue::storesOnlyItsLine() {
         file.write(before);
     }
     QString error;
-    QVERIFY(storeIniValue(path, "Settings", "COM-Port", "3", error));
+    QVERIFY(storeSettingsValue(path, "Settings", "COM-Port", "3", error));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), after);
     // What the utility reads back at the next start.
-    QCOMPARE(QSettings(path, QSettings::IniFormat).value("Settings/COM-Port").toString(),
-             QStringLiteral("3"));
+    QCOMPARE(readSettingsValue(path, "Settings", "COM-Port"), QStringLiteral("3"));
 }
 
-void TestIniValue::unwritablePlaceIsReported() {
+void TestSettingsFile::unwritablePlaceIsReported() {
     QTemporaryDir dir;
     QFile blocker(dir.path() + "/file");
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QString error;
-    QVERIFY(!storeIniValue(dir.path() + "/file/settings.ini", "Settings", "COM-Port", "3", error));
+    QVERIFY(!storeSettingsValue(dir.path() + "/file/settings.ini", "Settings", "COM-Port", "3", error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QDir().mkpath(dir.path() + "/folder.ini"));
     error.clear();
-    QVERIFY(!storeIniValue(dir.path() + "/folder.ini", "Settings", "COM-Port", "3", error));
+    QVERIFY(!storeSettingsValue(dir.path() + "/folder.ini", "Settings", "COM-Port", "3", error));
     QVERIFY(!error.isEmpty());
 }
 
-QTEST_GUILESS_MAIN(TestIniValue)
-#include "tst_ini_value.moc"
+QTEST_GUILESS_MAIN(TestSettingsFile)
+#include "tst_settings_file.moc"

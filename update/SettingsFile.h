@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The settings file, read and written as bytes. Operators edit it by hand (the [Ports] table,
+// comments in their own encoding, CRLF from another editor), so everything the utility does not
+// write itself is kept byte for byte: encoding, byte-order mark, line ends, comments and order.
+//
+// A line `key=value` belongs to the section of the last `[section]` line above it (header and
+// key compared after trimming white space; a leading UTF-8 byte-order mark is skipped). The value
+// is everything after the first '=' up to the end of the line, trimmed: commas, semicolons and
+// spaces inside are part of it, as in device paths.
+//
+// When a section or key appears more than once, the one that counts is the first line with that
+// key in any section of that name, in file order. The writer replaces that same line; when there
+// is none, it appends the line at the end of the first section of that name, or adds the section
+// at the end of the file.
+class SettingsText {
+public:
+    explicit SettingsText(QByteArray bytes = QByteArray());
+
+    // Null when there is no such line; empty (not null) when the line has an empty value.
+    QString value(const QString& section, const QString& key) const;
+    // Changes only the bytes of the line that counts, keeping its own line end; a new line takes
+    // the file's line end (that of its first line, LF for an empty file). A value holding a
+    // line break cannot be stored and leaves the text unchanged (false).
+    bool setValue(const QString& section, const QString& key, const QString& value);
+
+    const QByteArray& bytes() const { return text; }
+
+private:
+    QByteArray text;
+};
+
+// An absent file gives an empty text. False, with the reason, when the file cannot be read.
+bool loadSettingsText(const QString& file, SettingsText& settings, QString& error);
+// Replaces the file atomically, making its folder when needed. False, with the reason, when the
+// file cannot be written.
+bool saveSettingsText(const QString& file, const SettingsText& settings, QString& error);
+
+// Null when the file, the section or the key is absent (or the file cannot be read).
+QString readSettingsValue(const QString& file, const QString& section, const QString& key);
+// Writes one `key=value` line as described above. False, with the reason, when the file cannot
+// be read or written.
+bool storeSettingsValue(const QString& file, const QString& section, const QString& key, const QString& value,
+                        QString& error);
+
+// The stored COM port number. Only the utility writes it, as a bare number from 0 to 9; anything
+// else (a hand edit, a damaged file) counts as 0, "no port".
+qint16 storedPortNumber(const QString& settingsFile);
