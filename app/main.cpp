@@ -12,7 +12,7 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("Kestrune_Update_Utility"));
     QApplication::setApplicationVersion(QStringLiteral(KUU_VERSION_TEXT));
     // Ties the window to its desktop entry and icon on Wayland.
-    QGuiApplication::setDesktopFileName(QStringLiteral("kestrune-update-utility"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("invalid.kestrune.update_utility"));
 
     Form1Seams seams;
     // $XDG_CONFIG_HOME/Kestrune_Update_Utility/Kestrune_Update_Utility.ini

@@ -2,7 +2,8 @@
 # Under /usr and /usr/local the launcher is on the PATH and the icons are in the icon theme,
 # so the entry names them; under any other prefix it gives their full paths, so the entry
 # still works when linked into ~/.local/share/applications.
-# Expects KUU_DESKTOP_IN (the template) and KUU_DESKTOP_SCRATCH (a folder in the build).
+# Expects KUU_DESKTOP_IN (the template), KUU_DESKTOP_ID (the entry's file name without .desktop)
+# and KUU_DESKTOP_SCRATCH (a folder in the build).
 
 set(name kestrune-update-utility)
 set(prefix "${CMAKE_INSTALL_PREFIX}")
@@ -28,6 +29,6 @@ string(REPLACE "@EXEC@" "${exec}" entry "${entry}")
 string(REPLACE "@ICON@" "${icon}" entry "${entry}")
 # A scratch folder of its own for each destination, so installs in parallel cannot mix.
 string(MD5 destination "$ENV{DESTDIR}|${CMAKE_INSTALL_PREFIX}")
-set(scratch "${KUU_DESKTOP_SCRATCH}/${destination}/${name}.desktop")
+set(scratch "${KUU_DESKTOP_SCRATCH}/${destination}/${KUU_DESKTOP_ID}.desktop")
 file(WRITE "${scratch}" "${entry}")
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications" TYPE FILE FILES "${scratch}")

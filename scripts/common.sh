@@ -1,10 +1,16 @@
-# Shared by scripts/test, scripts/demo and scripts/bench: install what is missing, build.
+# Shared by scripts/test, scripts/demo, scripts/bench and scripts/package: install what is missing, build.
 # shellcheck shell=bash
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev libgl1-mesa-dev fonts-liberation fontconfig
           xvfb xauth)
+# The checkers the package test (tests/package) runs on the .deb it builds; only the scripts that
+# run that test or build the package install them.
+PACKAGE_CHECKERS=(lintian appstream desktop-file-utils)
+case "$(basename "$0")" in
+test | package) PACKAGES+=("${PACKAGE_CHECKERS[@]}") ;;
+esac
 
 install_missing() {
     local missing=()

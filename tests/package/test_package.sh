@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Builds the Debian package from the build folder with CPack, installs it into a temporary
-# root with dpkg -x and checks what is in it, its control fields and its dependencies, and that
-# the installed utility starts offscreen from its program folder through the launcher. Then
-# checks `cmake --install` into a prefix of the operator's own (a path with a space in it).
+# Builds the Debian package from the build folder with CPack, has lintian check it, installs it
+# into a temporary root with dpkg -x and checks what is in it, its control fields and its
+# dependencies, its documents, desktop entry and AppStream metadata (desktop-file-validate,
+# appstreamcli), and that the installed utility starts offscreen from its program folder through
+# the launcher. Then checks `cmake --install` into a prefix of the operator's own (a path with a
+# space in it).
 #
 #   test_package.sh BUILD_DIR CPACK CMAKE VERSION
 set -euo pipefail
 
 BUILD="$1" CPACK="$2" CMAKE="$3" VERSION="$4"
 NAME=kestrune-update-utility
+APP_ID=invalid.kestrune.update_utility
 T="$(mktemp -d /tmp/kuu-package-test.XXXXXX)"
 PIDS=()
 cleanup() {
@@ -46,23 +49,59 @@ check "section utils" [ "$(field Section)" = utils ]
 check "architecture $ARCH" [ "$(field Architecture)" = "$ARCH" ]
 check "a maintainer" [ -n "$(field Maintainer)" ]
 
+# ---- The command line (kestrune-update) --------------------------------------------------
+# When its install rule lands, list its program and launcher here; they are then expected in
+# the package and under a prefix, and checked as binaries like the window's:
+#   CLI_FILES=(bin/kestrune-update lib/$NAME/kestrune-update)
+# Its manual page is installed already and expected below.
+CLI_FILES=()
+# ------------------------------------------------------------------------------------------
+
 # Exactly these files, owned by root, with these modes: nothing from the build or the tests.
 dpkg-deb -c "$DEB" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort > "$T/contents"
-sort > "$T/expected" <<EOF
+{
+    cat <<EOF
 -rwxr-xr-x root/root ./usr/bin/$NAME
 -rwxr-xr-x root/root ./usr/lib/$NAME/$NAME
 -rwxr-xr-x root/root ./usr/lib/$NAME/module-sim
--rw-r--r-- root/root ./usr/share/applications/$NAME.desktop
+-rw-r--r-- root/root ./usr/share/applications/$APP_ID.desktop
+-rw-r--r-- root/root ./usr/share/doc/$NAME/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/$NAME/copyright
 -rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/$NAME.png
 -rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/$NAME.svg
+-rw-r--r-- root/root ./usr/share/man/man1/kestrune-update.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/$NAME.1.gz
+-rw-r--r-- root/root ./usr/share/metainfo/$APP_ID.metainfo.xml
 EOF
+    for f in "${CLI_FILES[@]}"; do echo "-rwxr-xr-x root/root ./usr/$f"; done
+} | sort > "$T/expected"
 if diff -u "$T/expected" "$T/contents"; then pass "package contents"; else fail "package contents (- expected, + found)"; fi
-check "program folder drwxr-xr-x root/root" \
-    bash -c "dpkg-deb -c '$DEB' | grep -Eq '^drwxr-xr-x root/root .* \./usr/lib/$NAME/\$'"
+dpkg-deb -c "$DEB" > "$T/listing"
+check "program folder drwxr-xr-x root/root" grep -Eq "^drwxr-xr-x root/root .* \./usr/lib/$NAME/\$" "$T/listing"
+
+# lintian, as a distribution's reviewer runs it: no error and no warning. Informational and
+# pedantic tags are not checked. As root it wants --allow-root, or it adds a notice.
+if command -v lintian > /dev/null; then
+    lintian_options=()
+    [ "$(id -u)" -eq 0 ] && lintian_options+=(--allow-root)
+    lintian "${lintian_options[@]}" "$DEB" > "$T/lintian" 2>&1 || true
+    if grep -E '^[EW]: ' "$T/lintian"; then
+        fail "lintian reports errors or warnings (above)"
+    elif grep -Ev '^[INPCXO]: ' "$T/lintian"; then
+        fail "lintian printed something it should not (above)"
+    else
+        pass "lintian: no error, no warning"
+    fi
+else
+    fail "lintian is missing (scripts/package and scripts/test install it)"
+fi
 
 dpkg -x "$DEB" "$T/root"
 PROGRAM="$T/root/usr/lib/$NAME"
 BINARIES=("$PROGRAM/$NAME" "$PROGRAM/module-sim")
+for f in "${CLI_FILES[@]}"; do
+    [[ "$f" == lib/* ]] && BINARIES+=("$T/root/usr/$f")
+done
 
 # Binaries: stripped, no run-time search path into the build, every library they load found.
 for bin in "${BINARIES[@]}"; do
@@ -98,15 +137,62 @@ qt_at_least_6_4() {
 }
 check "Qt packages at least 6.4" qt_at_least_6_4
 
+# The documents: the changelog's newest entry is this version, compressed so that builds
+# repeat (no time stamp in the gzip header); the manual pages render without warnings.
+DOC="$T/root/usr/share/doc/$NAME"
+check "changelog.gz: newest entry is $VERSION" \
+    [ "$(gzip -dc "$DOC/changelog.gz" | dpkg-parsechangelog -l - -S Version 2>&1)" = "$VERSION" ]
+check "changelog.gz without a time stamp" [ "$(od -An -tu4 -j4 -N4 "$DOC/changelog.gz" | tr -d ' ')" = 0 ]
+check "copyright in the machine-readable format" \
+    grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$DOC/copyright"
+for page in "$NAME" kestrune-update; do
+    file="$T/root/usr/share/man/man1/$page.1.gz"
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$file" > "$T/$page.txt" 2> "$T/$page.err" || true
+    check "man $page renders without warnings" bash -c "[ ! -s '$T/$page.err' ] || ! cat '$T/$page.err'"
+    check "man $page: its name and the version $VERSION" \
+        bash -c "grep -Eq '^ *$page +- ' '$T/$page.txt' && grep -q 'Kestrune Update Utility $VERSION' '$T/$page.txt'"
+done
+check "man kestrune-update: exit status 2" grep -Eq '^ +2 +a usage error' "$T/kestrune-update.txt"
+check "man finds kestrune-update in section 1" \
+    [ "$(MANPATH="$T/root/usr/share/man" man -w kestrune-update 2>&1)" = "$T/root/usr/share/man/man1/kestrune-update.1.gz" ]
+
 # Desktop entry and icons.
-DESKTOP="$T/root/usr/share/applications/$NAME.desktop"
+DESKTOP="$T/root/usr/share/applications/$APP_ID.desktop"
 entry() { sed -n "s/^$1=//p" "$DESKTOP"; }
 check "desktop entry: Type=Application" [ "$(entry Type)" = Application ]
 check "desktop entry: Exec runs the launcher on the PATH" [ "$(entry Exec)" = "$NAME" ]
 check "desktop entry: Icon from the theme" [ "$(entry Icon)" = "$NAME" ]
 check "desktop entry: a name" [ "$(entry Name)" = "Kestrune Update Utility" ]
+# desktop-file-validate exits 0 after warnings, so its output is read: errors and warnings
+# fail, hints pass.
 if command -v desktop-file-validate > /dev/null; then
-    check "desktop-file-validate" desktop-file-validate "$DESKTOP"
+    desktop-file-validate "$DESKTOP" > "$T/desktop-validate" 2>&1 || echo "error: exit status $?" >> "$T/desktop-validate"
+    check "desktop-file-validate: no error, no warning" bash -c "! grep -E 'error|warning' '$T/desktop-validate'"
+else
+    fail "desktop-file-validate is missing (package desktop-file-utils)"
+fi
+
+# AppStream: valid without network (errors and warnings fail, info and pedantic notes pass),
+# the component named as the desktop entry, this version as its newest release.
+METAINFO="$T/root/usr/share/metainfo/$APP_ID.metainfo.xml"
+if command -v appstreamcli > /dev/null; then
+    if appstreamcli validate --no-net "$METAINFO" > "$T/appstream" 2>&1 && ! grep -qE '^[EW]: ' "$T/appstream"; then
+        pass "appstreamcli validate --no-net"
+    else
+        cat "$T/appstream"
+        fail "appstreamcli validate --no-net"
+    fi
+else
+    fail "appstreamcli is missing (package appstream)"
+fi
+xml() { xmllint --xpath "$1" "$METAINFO" 2> /dev/null; }
+if command -v xmllint > /dev/null; then
+    check "metainfo: id $APP_ID" [ "$(xml 'string(/component/id)')" = "$APP_ID" ]
+    check "metainfo: launches $APP_ID.desktop" [ "$(xml 'string(/component/launchable)')" = "$APP_ID.desktop" ]
+    check "metainfo: newest release $VERSION" \
+        [ "$(xml 'string(/component/releases/release[1]/@version)')" = "$VERSION" ]
+    check "metainfo: provides both programs" \
+        [ "$(xml '/component/provides/binary/text()' | sort | paste -sd' ')" = "kestrune-update $NAME" ]
 fi
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ printf "%dx%d", $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }'; }
 PNG="$T/root/usr/share/icons/hicolor/32x32/apps/$NAME.png"
@@ -180,16 +266,24 @@ PREFIX="$T/bench prefix"
     fail "cmake --install"
 }
 (cd "$PREFIX" && find . -type f | sort) > "$T/installed"
-sort > "$T/expected-installed" <<EOF
+{
+    cat <<EOF
 ./bin/$NAME
 ./lib/$NAME/$NAME
 ./lib/$NAME/module-sim
-./share/applications/$NAME.desktop
+./share/applications/$APP_ID.desktop
+./share/doc/$NAME/changelog.gz
+./share/doc/$NAME/copyright
 ./share/icons/hicolor/32x32/apps/$NAME.png
 ./share/icons/hicolor/scalable/apps/$NAME.svg
+./share/man/man1/kestrune-update.1.gz
+./share/man/man1/$NAME.1.gz
+./share/metainfo/$APP_ID.metainfo.xml
 EOF
+    for f in "${CLI_FILES[@]}"; do echo "./$f"; done
+} | sort > "$T/expected-installed"
 if diff -u "$T/expected-installed" "$T/installed"; then pass "cmake --install layout"; else fail "cmake --install layout"; fi
-DESKTOP="$PREFIX/share/applications/$NAME.desktop"
+DESKTOP="$PREFIX/share/applications/$APP_ID.desktop"
 check "desktop entry of another prefix runs the launcher by its full path, quoted" \
     [ "$(entry Exec)" = "\"$PREFIX/bin/$NAME\"" ]
 check "desktop entry of another prefix names the icon by its full path" \
