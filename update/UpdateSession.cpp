@@ -139,7 +139,8 @@ void UpdateEngine::interrupt() {
 }
 
 void UpdateEngine::onLineLost() {
-    if (!active)
+    // After the end mark the module has its firmware: the success display runs its course.
+    if (!active || report.outcome == SessionOutcome::Success)
         return;
     int none = int(Stop::None);
     stopReason.compare_exchange_strong(none, int(Stop::LineLost));

@@ -24,12 +24,13 @@ struct RealBench {
     QTemporaryDir dir;
     SimulatorProcess sim;
     RecordingPrompts prompts;
+    QString device; // the simulator's end of the line
     std::unique_ptr<UtilitySeams> production;
     std::unique_ptr<Form1> form;
     QString received() const { return dir.path() + "/received.bin"; }
 
     QByteArray setUp(const QStringList& simArgs, int sectors) {
-        const QString device = sim.start(simArgs + QStringList{"--out", received()});
+        device = sim.start(simArgs + QStringList{"--out", received()});
         if (device.isEmpty())
             return QByteArray();
         const QString settingsFile = dir.path() + "/Kestrune_Update_Utility.ini";

@@ -77,7 +77,7 @@ void TestEndToEnd::communicationTest() {
     QVERIFY(!bench.setUp({"--comtest"}, 1).isEmpty());
     QTest::keyClick(bench.form->Text_Filename, Qt::Key_T, Qt::ControlModifier);
     QCOMPARE(bench.prompts.texts(), QStringList{"Serial Communication O.K."});
-    QVERIFY(bench.sim.events().contains("comtest ok"));
+    QTRY_VERIFY(bench.sim.events().contains("comtest ok"));
 }
 
 // The waits sleep in the event loop instead of spinning.

@@ -21,6 +21,8 @@ private slots:
     void reselectingReopensAndEmptiesTheBuffer();
     void failedOpenLeavesNoMark();
     void lostLineRemovesTheMark();
+    void selectionIsRefusedDuringASession_data();
+    void selectionIsRefusedDuringASession();
     void exitStoresThePortAndEnds_data();
     void exitStoresThePortAndEnds();
     void escapeDuringAnUpdateEndsTheProcess();
@@ -162,11 +164,52 @@ void TestStartupAndPorts::lostLineRemovesTheMark() {
     form.com_Click(3);
     rig.serial.hangUp();
     QVERIFY(!form.comItem(3)->isChecked());
+    QCOMPARE(form.statusPanelText(2), QStringLiteral("Com3: line lost"));
     QVERIFY(!rig.serial.PortOpen());
     rig.serial.Output("XX"); // writes nothing, raises nothing
     QVERIFY(rig.serial.wire.isEmpty());
     form.updateCommand();
     QCOMPARE(rig.prompts.texts(), QStringList{"No Com Port selected!"});
+}
+
+void TestStartupAndPorts::selectionIsRefusedDuringASession_data() {
+    QTest::addColumn<bool>("comTest");
+    QTest::newRow("update") << false;
+    QTest::newRow("communication test") << true;
+}
+
+// Another port picked in the menu mid-session would carry the session on into a module it
+// never identified: the choice is refused, and the port, its mark and the session stay.
+void TestStartupAndPorts::selectionIsRefusedDuringASession() {
+    QFETCH(bool, comTest);
+    FormRig rig({2, 5});
+    rig.storeSetting("Settings/COM-Port", "2");
+    const QByteArray image = rig.writeImage("QVL-GEN-A.bin", 65536);
+    Form1& form = rig.start();
+    rig.serial.log.clear();
+    bool updateButtonEnabled = true;
+    rig.world.at(2500, [&] {
+        updateButtonEnabled = form.toolbarButton(Form1::Update)->isEnabled();
+        form.comItem(5)->trigger();
+    });
+    if (comTest)
+        QTest::keyClick(form.Text_Filename, Qt::Key_T, Qt::ControlModifier);
+    else
+        form.updateCommand();
+    QVERIFY(!updateButtonEnabled);
+    QVERIFY(form.toolbarButton(Form1::Update)->isEnabled());
+    QVERIFY(rig.prompts.messages.size() >= 1);
+    QCOMPARE(rig.prompts.messages.first().text,
+             QStringLiteral("Com5 cannot be selected while %1 runs on Com2.\n"
+                            "Wait until it has ended, then select the port again.")
+                 .arg(comTest ? "the communication test" : "an update"));
+    QVERIFY(form.comItem(2)->isChecked());
+    QVERIFY(!form.comItem(5)->isChecked());
+    QCOMPARE(rig.serial.CommPort(), 2);
+    QVERIFY(rig.serial.PortOpen());
+    QCOMPARE(rig.serial.log, QStringList());
+    if (!comTest)
+        QCOMPARE(rig.module->completedImage, image);
 }
 
 void TestStartupAndPorts::exitStoresThePortAndEnds_data() {

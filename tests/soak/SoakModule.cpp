@@ -323,6 +323,13 @@ void SoakModule::onState(DisplayState state) {
 }
 
 void SoakModule::onBox(const Message& message) {
+    if (lineLost && message.text.startsWith(QStringLiteral("The line to Com1 was lost"))) {
+        // The session ends at once: no time-out, no restart against a closed port.
+        boxAt = now();
+        if (boxAt > lineLostAt + 10)
+            fail(QStringLiteral("the lost line was told %1 ms after it went").arg(boxAt - lineLostAt));
+        return;
+    }
     if (message.text != FinalBox) {
         fail(QStringLiteral("box '%1'").arg(message.text));
         return;
@@ -366,6 +373,7 @@ void SoakModule::onTimeOut(bool final) {
 
 void SoakModule::lose() {
     lineLost = true;
+    lineLostAt = now();
     if (tracing)
         note(QStringLiteral("line lost"));
     serial.hangUp();

@@ -45,6 +45,7 @@ public:
     int successes = 0;
     bool identified = false;
     bool lineLost = false;
+    qint64 lineLostAt = -1;    // when the line went away
     bool endAccepted = false;  // the end mark of the current attempt was readable in time
     qint64 endAcceptedAt = -1; // when it became readable
     qint64 boxAt = -1;

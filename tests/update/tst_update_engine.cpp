@@ -8,6 +8,8 @@ private slots:
     void transfersImageByteForByte();
     void requestAndEndMarks_data();
     void requestAndEndMarks();
+    void replyLimitIsMoreThanFourSeconds_data();
+    void replyLimitIsMoreThanFourSeconds();
     void silentModuleGivesFourAnnouncementsThenTheBox();
     void timeOutsAreCountedAcrossAttempts();
     void imageLengths_data();
@@ -86,6 +88,29 @@ void TestUpdateEngine::requestAndEndMarks() {
     QCOMPARE(rig.display.states.contains(DisplayState::Success), succeeds);
     QCOMPARE(rig.prompts.texts().contains("Update error\rUpdate Fehler"), !succeeds);
     QCOMPARE(rig.announcementCount(), succeeds ? 1 : 4);
+}
+
+void TestUpdateEngine::replyLimitIsMoreThanFourSeconds_data() {
+    QTest::addColumn<int>("requestAfterMs");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("4.000 s") << 4000 << true;
+    QTest::newRow("4.001 s") << 4001 << true;
+    QTest::newRow("4.002 s") << 4002 << false;
+}
+
+// The request wait begins with the announcement at 1.2 s; the 100 ms tick wakes the wait at
+// exactly 4.000 s, which is not yet "more than 4 s", so a request one millisecond later
+// still counts and one two milliseconds later is too late.
+void TestUpdateEngine::replyLimitIsMoreThanFourSeconds() {
+    QFETCH(int, requestAfterMs);
+    QFETCH(bool, taken);
+    EngineRig rig;
+    const QByteArray image = rig.makeImage(65536);
+    rig.module.script.requestDelayMs = requestAfterMs;
+    rig.engine.StartUpdate();
+    QCOMPARE(rig.engine.state().ErrorCount, qint16(taken ? 0 : 4));
+    QCOMPARE(rig.module.completedImage, taken ? image : QByteArray());
+    QCOMPARE(rig.engine.lastReport().outcome, taken ? SessionOutcome::Success : SessionOutcome::Failed);
 }
 
 void TestUpdateEngine::silentModuleGivesFourAnnouncementsThenTheBox() {
@@ -226,6 +251,8 @@ void TestUpdateEngine::identificationAnswers_data() {
     QTest::newRow("AA") << QByteArray("AA") << 50 << 1;
     QTest::newRow("AB after 0.5 s") << QByteArray("AB") << 500 << 1;
     QTest::newRow("AC") << QByteArray("AC") << 50 << 1;
+    // "UP" is what a module sends when it asks for data by itself; such a module is ready to
+    // take an image, so it counts as identified like the three type codes.
     QTest::newRow("UP and more") << QByteArray("UPDATE") << 50 << 1;
     QTest::newRow("lower case") << QByteArray("ab") << 50 << 4;
     QTest::newRow("leading space") << QByteArray(" AB") << 50 << 4;

@@ -287,8 +287,10 @@ void Module::confirmComtest() {
         if (!line_.pause(kNoiseLead))
             return;
     }
-    send(cased("OK"));
+    // Logged before the confirmation goes out: a test that reads the log once the host has
+    // seen the "OK" must find the line there.
     logEvent("comtest ok");
+    send(cased("OK"));
     // A whole interval before the next UP, so the confirmation stays the last thing the host sees.
     nextUpAt_ = monotonicNow() + kUpInterval;
     countSession();
