@@ -88,6 +88,9 @@ void Form1::buildWidgets() {
     Text_Filename = new QLineEdit(Frame1);
     Text_Filename->setObjectName(QStringLiteral("Text_Filename"));
     Text_Filename->setGeometry(twips::rect(1440, 160, 9855, 375));
+    // It shows the chosen path and nothing reads it back; read-only, it has no cursor blinking
+    // twice a second in a window that is otherwise asleep.
+    Text_Filename->setReadOnly(true);
 
     Activity1 = new ActivityInd(client);
     Activity1->setObjectName(QStringLiteral("Activity1"));

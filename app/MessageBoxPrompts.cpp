@@ -1,3 +1,4 @@
+// The message boxes of the window, shown with QMessageBox.
 #include "MessageBoxPrompts.h"
 
 #include <QApplication>

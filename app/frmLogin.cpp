@@ -1,6 +1,7 @@
 // The expert password dialog.
 #include "frmLogin.h"
 
+#include "ClassicLook.h"
 #include "Prompts.h"
 #include "Twips.h"
 
@@ -14,11 +15,7 @@
 #include <QStyleFactory>
 
 namespace {
-QFont arial(qreal points) {
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    return font;
-}
+using classic::arial;
 
 // Masks each typed character with "*", as operators know the password box; the styles on
 // hand draw a bullet instead.

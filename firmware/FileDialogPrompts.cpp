@@ -1,3 +1,4 @@
+// The Add File command's file-open dialog.
 #include "FileDialogPrompts.h"
 
 #include <QFileDialog>

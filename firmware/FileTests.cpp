@@ -1,3 +1,4 @@
+// File tests: whether a file exists, and whether another program still holds it.
 #include "FileTests.h"
 
 #include <QFile>

@@ -1,3 +1,4 @@
+// The choice of the firmware image: the matching files newest first, and the expert's pick.
 #include "FirmwareSelection.h"
 
 #include <QDateTime>
@@ -19,8 +20,10 @@ QStringList firmwareCandidates(const QString& folder, const QString& pattern) {
         candidates.emplace_back(name, info.lastModified());
     }
 
-    // Newest first, by pairwise swaps over the listing order; equal times are never swapped,
-    // so two images of the same age keep their name order.
+    // Newest first, by pairwise swaps over the listing order. Equal times are never swapped,
+    // but a swap of two other entries can carry an image past one of the same age: two
+    // images of one age keep their name order only when no third image is involved. The
+    // order is the one operators have always seen, so it is kept as it is.
     const std::size_t n = candidates.size();
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = i + 1; j < n; ++j)

@@ -1,8 +1,9 @@
+// The expert's image selection dialog and the chooser that shows it.
 #include "Form_Filelist.h"
 
+#include "ClassicLook.h"
 #include "Twips.h"
 
-#include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
@@ -16,10 +17,8 @@ Form_Filelist::Form_Filelist(const QStringList& names, QWidget* parent)
     setWindowTitle(QStringLiteral("Fileselection"));
     setFixedSize(twips::toPixels(4680), twips::toPixels(3090));
 
-    QFont labelFont(QStringLiteral("Arial"));
-    labelFont.setPointSizeF(14.25);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(labelFont);
+    Label1->setFont(classic::arial(14.25));
     Label1->setGeometry(twips::rect(180, 120, 3975, 375));
 
     List1->setObjectName(QStringLiteral("List1"));

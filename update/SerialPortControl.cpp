@@ -1,3 +1,4 @@
+// The serial control over QSerialPort: opening with reasons, held-back output, a lost line.
 #include "SerialPortControl.h"
 
 #include "EventPass.h"

@@ -1,3 +1,4 @@
+// The session state's elapsed-time arithmetic.
 #include "SessionState.h"
 
 void SessionState::resetElapsed() {

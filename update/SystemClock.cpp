@@ -1,3 +1,4 @@
+// The monotonic clock of the running program.
 #include "SystemClock.h"
 
 #include <time.h>

@@ -1,3 +1,4 @@
+// Tests of the activity indicator's sizing and geometry.
 #include "ActivityRenderer.h"
 
 #include <QtTest>

@@ -1,3 +1,4 @@
+// Tests of the activity indicator's properties and their persistence.
 #include "ActivityInd.h"
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// Tests of the activity indicator's frames, pixel by pixel.
 #include "ActivityInd.h"
 
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+// Tests of the window's commands: keys, toolbar, Update, Expert and the communication test.
 #include "AutoSizeLabel.h"
 #include "FormRig.h"
 

@@ -1,3 +1,4 @@
+// Tests of the main window's layout, fonts, texts and display states.
 #include "ActivityInd.h"
 #include "AutoSizeLabel.h"
 #include "FormRig.h"

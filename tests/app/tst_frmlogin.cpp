@@ -1,3 +1,4 @@
+// Tests of the expert password dialog.
 #include "FormRig.h"
 
 #include <QLineEdit>

@@ -1,3 +1,4 @@
+// Tests of start-up, shut-down and the port menu.
 #include "AutoSizeLabel.h"
 #include "FormRig.h"
 

@@ -1,3 +1,4 @@
+// Tests of the Add File command against awkward sources and program folders.
 #include "AddFile.h"
 #include "FirmwareTestFiles.h"
 #include "RecordingPrompts.h"

@@ -1,3 +1,4 @@
+// Tests of the file existence and readiness checks.
 #include "FileTests.h"
 #include "FirmwareTestFiles.h"
 

@@ -1,3 +1,4 @@
+// Tests of the image choice: matching, order by age, the expert's pick.
 #include "FirmwareSelection.h"
 #include "FirmwareTestFiles.h"
 

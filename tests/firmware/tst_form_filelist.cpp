@@ -1,3 +1,4 @@
+// Tests of the expert's image selection dialog.
 #include "Form_Filelist.h"
 
 #include <QApplication>

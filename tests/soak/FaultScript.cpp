@@ -1,3 +1,4 @@
+// Random fault scripts for the soak: what the module does wrong, and when.
 #include "FaultScript.h"
 
 #include <QRandomGenerator>

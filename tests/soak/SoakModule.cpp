@@ -1,3 +1,4 @@
+// The soak's module: plays a fault script and holds the host to the protocol's times.
 #include "SoakModule.h"
 
 #include "FakeSerial.h"

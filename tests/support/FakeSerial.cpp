@@ -1,3 +1,4 @@
+// The tests' serial control: records writes, delivers the module's bytes.
 #include "FakeSerial.h"
 
 bool FakeSerial::setPortOpen(bool wantOpen) {

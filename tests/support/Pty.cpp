@@ -1,3 +1,4 @@
+// A raw pseudo-terminal pair for tests of the real serial control.
 #include "Pty.h"
 
 #include <QCoreApplication>

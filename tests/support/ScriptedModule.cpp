@@ -1,3 +1,4 @@
+// A module on the simulated line that follows a script.
 #include "ScriptedModule.h"
 
 #include "FakeSerial.h"

@@ -1,3 +1,4 @@
+// The simulated clock, event loop and 100 ms timer of the tests.
 #include "SimWorld.h"
 
 #include <QtTest>

@@ -1,3 +1,4 @@
+// Tests of the stable COM number assignment.
 #include "PortAssignment.h"
 
 #include <QFile>

@@ -1,3 +1,4 @@
+// Tests of the receive handling, warte and the elapsed time.
 #include "EngineRig.h"
 
 #include <QtTest>

@@ -1,3 +1,4 @@
+// Tests of the listing of the serial devices present.
 #include "SerialDeviceListing.h"
 
 #include <QDir>

@@ -1,3 +1,4 @@
+// Tests of the settings file, read and written byte for byte.
 #include "SettingsFile.h"
 
 #include <QFile>

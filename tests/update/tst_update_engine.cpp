@@ -1,3 +1,4 @@
+// Tests of the update session on the simulated clock: identification, transfer, restarts, endings.
 #include "EngineRig.h"
 
 #include <QtTest>

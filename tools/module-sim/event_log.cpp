@@ -1,3 +1,4 @@
+// The simulator's event log on standard error.
 #include "event_log.h"
 
 #include <cstdarg>

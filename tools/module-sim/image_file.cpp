@@ -1,3 +1,4 @@
+// Where the simulator writes the image it received.
 #include "image_file.h"
 
 #include "event_log.h"

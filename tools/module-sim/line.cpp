@@ -1,3 +1,4 @@
+// The simulator's serial line: a pseudo-terminal or a device, raw, optionally at the wire rate.
 #include "line.h"
 
 #include "event_log.h"

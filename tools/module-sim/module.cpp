@@ -1,3 +1,4 @@
+// The simulated module: probe answers, sector requests, the end mark, the communication test, faults.
 #include "module.h"
 
 #include "event_log.h"

@@ -1,3 +1,4 @@
+// The simulator's command-line options.
 #include "options.h"
 
 #include <cerrno>

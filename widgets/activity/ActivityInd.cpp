@@ -1,3 +1,4 @@
+// The activity indicator widget: properties, sizing and painting.
 #include "ActivityInd.h"
 
 #include <QColor>

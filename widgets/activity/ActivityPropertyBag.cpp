@@ -1,3 +1,4 @@
+// Saving and restoring the activity indicator's properties.
 #include "ActivityPropertyBag.h"
 
 QVariant ActivityPropertyBag::read(const QString& name, const QVariant& defaultValue) const {

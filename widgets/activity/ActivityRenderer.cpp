@@ -1,4 +1,7 @@
+// Drawing one frame of the activity indicator.
 #include "ActivityRenderer.h"
+
+#include "ClassicLook.h"
 
 #include <QColor>
 #include <QPainter>
@@ -48,8 +51,8 @@ QPoint rounded(PointF p) {
     return roundedVertex(p.x, p.y);
 }
 
-QColor toQColor(quint32 rgb) {
-    return QColor(int(rgb & 0xFF), int((rgb >> 8) & 0xFF), int((rgb >> 16) & 0xFF));
+QColor toQColor(quint32 bgr) {
+    return classic::colour(bgr);
 }
 
 // Counter-clockwise sweep from s to e in (0, 2*pi]: equal angles mean a full turn.
