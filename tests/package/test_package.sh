@@ -50,11 +50,9 @@ check "architecture $ARCH" [ "$(field Architecture)" = "$ARCH" ]
 check "a maintainer" [ -n "$(field Maintainer)" ]
 
 # ---- The command line (kestrune-update) --------------------------------------------------
-# When its install rule lands, list its program and launcher here; they are then expected in
-# the package and under a prefix, and checked as binaries like the window's:
-#   CLI_FILES=(bin/kestrune-update lib/$NAME/kestrune-update)
-# Its manual page is installed already and expected below.
-CLI_FILES=()
+# Its program and launcher, expected in the package and under a prefix, and checked as binaries
+# like the window's.
+CLI_FILES=(bin/kestrune-update lib/$NAME/kestrune-update)
 # ------------------------------------------------------------------------------------------
 
 # Exactly these files, owned by root, with these modes: nothing from the build or the tests.
@@ -110,6 +108,12 @@ for bin in "${BINARIES[@]}"; do
     check "$b has no RPATH/RUNPATH" bash -c "! readelf -d '$bin' | grep -Eq 'RPATH|RUNPATH'"
     check "$b finds all its libraries" bash -c "! ldd '$bin' | grep -q 'not found'"
 done
+
+# The command line runs where there is no display: no Qt Gui or Widgets among what it loads.
+CLI="$PROGRAM/kestrune-update"
+check "kestrune-update loads no Qt Gui or Widgets" bash -c "! ldd '$CLI' | grep -Eq 'libQt6(Gui|Widgets)'"
+check "the kestrune-update launcher runs it from the program folder" \
+    [ "$("$T/root/usr/bin/kestrune-update" --version)" = "kestrune-update $VERSION" ]
 
 # Depends: the packages that hold the libraries the binaries load, plus the font, and
 # nothing else (no -dev packages, no build tools).

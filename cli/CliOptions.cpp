@@ -1,0 +1,144 @@
+// The command line's arguments: options, ports, and the mistakes that make a usage error.
+#include "CliOptions.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+const QString ImageOption = QStringLiteral("image");
+const QString IdentifyOption = QStringLiteral("identify-timeout");
+const QString JsonOption = QStringLiteral("json");
+const QString RecordOption = QStringLiteral("record");
+const QString ListOption = QStringLiteral("list-ports");
+const QString ComTestOption = QStringLiteral("comtest");
+const QString HelpOption = QStringLiteral("help");
+const QString VersionOption = QStringLiteral("version");
+
+// "com3" names the same port as "COM3"; the labels are shown as the window's menu shows them.
+QString portName(const QString& given, QString& error) {
+    static const QRegularExpression com(QStringLiteral("^COM([1-9])$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = com.match(given);
+    if (match.hasMatch())
+        return QStringLiteral("COM") + match.captured(1);
+    if (given.contains(QLatin1Char('/')))
+        return given;
+    error = QStringLiteral("'%1' is not a port: give COM1 to COM9 or a device path such as /dev/ttyUSB0")
+                .arg(given);
+    return QString();
+}
+
+bool parseSeconds(const QString& text, double& seconds) {
+    bool ok = false;
+    seconds = text.toDouble(&ok);
+    return ok && seconds > 0 && seconds <= 24 * 3600;
+}
+} // namespace
+
+QString cliUsage() {
+    return QStringLiteral(
+        "Usage: kestrune-update [--image FILE] [--identify-timeout SECONDS] [--json] [--record FILE] "
+        "PORT...\n"
+        "       kestrune-update --list-ports\n"
+        "       kestrune-update --comtest PORT\n"
+        "\n"
+        "Writes a firmware image into the module on each PORT, all ports at the same time.\n"
+        "PORT is COM1 to COM9 (mapped as in the window) or a device path.\n"
+        "\n"
+        "  --image FILE                the image to write (default: the newest QVL-GEN*.bin\n"
+        "                              of the program folder)\n"
+        "  --identify-timeout SECONDS  give up on a port where no module answers in time\n"
+        "  --json                      one JSON document on standard output at the end\n"
+        "  --record FILE               append the update record to FILE\n"
+        "  --list-ports                list COM1 to COM9 with their devices and whether they open\n"
+        "  --comtest PORT              run the communication test on PORT\n"
+        "  --help                      show this text\n"
+        "  --version                   show the version\n"
+        "\n"
+        "Exit status: 0 every port succeeded, 1 a port did not (or the record could not be\n"
+        "written), 2 a usage error or a refused image (nothing was sent).\n");
+}
+
+CliParse parseCliArguments(const QStringList& arguments) {
+    CliParse parse;
+    CliOptions& options = parse.options;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({
+        {ImageOption, QString(), QStringLiteral("FILE")},
+        {IdentifyOption, QString(), QStringLiteral("SECONDS")},
+        {JsonOption, QString()},
+        {RecordOption, QString(), QStringLiteral("FILE")},
+        {ListOption, QString()},
+        {ComTestOption, QString(), QStringLiteral("PORT")},
+        {{QStringLiteral("h"), HelpOption}, QString()},
+        {VersionOption, QString()},
+    });
+    if (!parser.parse(arguments)) {
+        parse.error = parser.errorText();
+        return parse;
+    }
+    if (parser.isSet(HelpOption)) {
+        options.mode = CliOptions::Mode::Help;
+        return parse;
+    }
+    if (parser.isSet(VersionOption)) {
+        options.mode = CliOptions::Mode::Version;
+        return parse;
+    }
+    for (const QString& name : {ImageOption, IdentifyOption, RecordOption, ComTestOption})
+        if (parser.values(name).size() > 1) {
+            parse.error = QStringLiteral("--%1 is given more than once").arg(name);
+            return parse;
+        }
+
+    options.json = parser.isSet(JsonOption);
+    options.image = parser.value(ImageOption);
+    options.recordFile = parser.value(RecordOption);
+    if (parser.isSet(ImageOption) && options.image.isEmpty())
+        parse.error = QStringLiteral("--image needs a file");
+    else if (parser.isSet(RecordOption) && options.recordFile.isEmpty())
+        parse.error = QStringLiteral("--record needs a file");
+    else if (parser.isSet(IdentifyOption) &&
+             !parseSeconds(parser.value(IdentifyOption), options.identifyLimit))
+        parse.error = QStringLiteral("--identify-timeout: '%1' is not a number of seconds above 0")
+                          .arg(parser.value(IdentifyOption));
+    if (!parse.error.isEmpty())
+        return parse;
+
+    const QStringList positional = parser.positionalArguments();
+    const bool list = parser.isSet(ListOption);
+    const bool comtest = parser.isSet(ComTestOption);
+    const bool updateOptions = parser.isSet(ImageOption) || parser.isSet(IdentifyOption) ||
+                               parser.isSet(JsonOption) || parser.isSet(RecordOption);
+    if (list && comtest) {
+        parse.error = QStringLiteral("--list-ports and --comtest cannot be given together");
+    } else if ((list || comtest) && (updateOptions || !positional.isEmpty())) {
+        parse.error = QStringLiteral("--%1 takes no other options and no further ports")
+                          .arg(list ? ListOption : ComTestOption);
+    } else if (list) {
+        options.mode = CliOptions::Mode::ListPorts;
+    } else if (comtest) {
+        options.mode = CliOptions::Mode::ComTest;
+        const QString port = portName(parser.value(ComTestOption), parse.error);
+        if (!port.isEmpty())
+            options.ports << port;
+    } else if (positional.isEmpty()) {
+        parse.error = QStringLiteral("no PORT given");
+    } else {
+        QSet<QString> seen;
+        for (const QString& given : positional) {
+            const QString port = portName(given, parse.error);
+            if (port.isEmpty())
+                break;
+            if (seen.contains(port)) {
+                parse.error = QStringLiteral("%1 is given twice; each port runs one update").arg(port);
+                break;
+            }
+            seen.insert(port);
+            options.ports << port;
+        }
+    }
+    return parse;
+}

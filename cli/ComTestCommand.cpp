@@ -1,0 +1,41 @@
+// --comtest: the communication test on one port, its result as text and exit status.
+#include "ComTestCommand.h"
+
+#include "ConsoleDisplay.h"
+#include "LineSettings.h"
+#include "QtEventPass.h"
+#include "SerialPortControl.h"
+#include "StopSignals.h"
+#include "SystemClock.h"
+#include "UpdateEngine.h"
+
+int runComTestCommand(const PortTarget& port, std::FILE* out) {
+    SystemClock clock;
+    QtEventPass events;
+    QtIntervalTimer timer(100);
+    ConsoleDisplay display([](PortEventKind, int) {});
+    UnattendedPrompts prompts;
+    const QString device = port.device;
+    SerialPortControl serial(events, [device](int) { return device; });
+    ModuleLine::apply(serial);
+    serial.setCommPort(port.com);
+    serial.setPortLabel(port.label);
+    if (!serial.setPortOpen(true)) {
+        std::fprintf(stderr, "kestrune-update: %s cannot be opened: %s\n", qPrintable(port.label),
+                     qPrintable(serial.openFailureText()));
+        return 1;
+    }
+    UpdateEngine engine({serial, clock, events, timer, display, prompts,
+                         [](const QString&) { return QString(); }, QString()});
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &engine, &UpdateEngine::interrupt);
+    std::fprintf(out, "%s: communication test, waiting for the module's request...\n",
+                 qPrintable(port.label));
+    std::fflush(out);
+    const bool passed = engine.RunComTest();
+    serial.setPortOpen(false);
+    QString text = prompts.lastText;
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    std::fprintf(out, "%s: %s\n", qPrintable(port.label), qPrintable(text));
+    return passed ? 0 : 1;
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+#include <cstdio>
+
+// --list-ports: COM1 to COM9 with their devices, what the system says of each, and whether it
+// opens now. Returns the exit status.
+int listPorts(const QString& settingsFile, std::FILE* out);

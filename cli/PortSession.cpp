@@ -1,0 +1,93 @@
+// One port's update on its own thread: open the line, run the engine, close the line.
+#include "PortSession.h"
+
+#include "ConsoleDisplay.h"
+#include "LineSettings.h"
+#include "QtEventPass.h"
+#include "SerialPortControl.h"
+#include "SystemClock.h"
+
+#include <QMutexLocker>
+
+PortSession::PortSession(PortTarget target, FirmwareImage image, double identifyLimit, QObject* parent)
+    : QThread(parent)
+    , port(std::move(target))
+    , image(std::move(image))
+    , identifyLimit(identifyLimit) {}
+
+PortSession::~PortSession() {
+    requestStop();
+    wait();
+}
+
+void PortSession::requestStop() {
+    const QMutexLocker lock(&engineLock);
+    stopRequested = true;
+    // Handed to the engine's own thread: it lands inside the session's next wait, never
+    // before the session has begun (a stop asked for earlier would be forgotten at its start).
+    if (engine)
+        QMetaObject::invokeMethod(
+            engine, [target = engine] { target->interrupt(); }, Qt::QueuedConnection);
+}
+
+void PortSession::run() {
+    runSession();
+    // A session that ended before it could look at the image still names the one it was to send.
+    if (result.imagePath.isEmpty()) {
+        result.imagePath = image.path();
+        result.imageBytes = image.fileBytes();
+        result.sectors = image.sectorCount();
+        result.sha256 = image.sha256();
+    }
+}
+
+void PortSession::endWithoutSession(SessionOutcome outcome, const QString& message) {
+    result = SessionReport{};
+    result.outcome = outcome;
+    result.message = message;
+}
+
+void PortSession::runSession() {
+    SystemClock clock;
+    QtEventPass events;
+    QtIntervalTimer timer(100);
+    ConsoleDisplay display([this](PortEventKind kind, int value) { emit progress(int(kind), value); });
+    UnattendedPrompts prompts;
+    const QString device = port.device;
+    SerialPortControl serial(events, [device](int) { return device; });
+    ModuleLine::apply(serial);
+    serial.setCommPort(port.com);
+    serial.setPortLabel(port.label);
+
+    if (stopRequested) {
+        endWithoutSession(
+            SessionOutcome::Interrupted,
+            QStringLiteral("The session on %1 was interrupted before it began.").arg(port.label));
+        return;
+    }
+    if (!serial.setPortOpen(true)) {
+        endWithoutSession(
+            SessionOutcome::PortError,
+            QStringLiteral("%1 cannot be opened: %2").arg(port.label, serial.openFailureText()));
+        return;
+    }
+
+    UpdateEngine session({serial, clock, events, timer, display, prompts,
+                          [](const QString&) { return QString(); }, QString()});
+    session.useImage(image);
+    session.setIdentifyLimit(identifyLimit);
+    {
+        const QMutexLocker lock(&engineLock);
+        engine = &session;
+        if (stopRequested)
+            QMetaObject::invokeMethod(
+                engine, [target = engine] { target->interrupt(); }, Qt::QueuedConnection);
+    }
+    session.StartUpdate();
+    {
+        const QMutexLocker lock(&engineLock);
+        engine = nullptr;
+    }
+    result = session.lastReport();
+    serial.setPortOpen(false);
+}

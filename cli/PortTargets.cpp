@@ -1,0 +1,52 @@
+// The ports of the command line: COM numbers mapped to devices as the window maps them.
+#include "PortTargets.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMap>
+#include <QSettings>
+#include <algorithm>
+
+QString cliSettingsFile() {
+    const QString name = QStringLiteral("Kestrune_Update_Utility");
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, name, name).fileName();
+}
+
+PortAssignmentResult cliPortMap(const QString& settingsFile) {
+    return applyPortAssignment(settingsFile, SystemSerialDevices());
+}
+
+PortResolution resolvePorts(const QStringList& ports, const QString& settingsFile) {
+    PortResolution resolution;
+    PortMap map;
+    if (std::any_of(ports.cbegin(), ports.cend(), [](const QString& port) { return !port.contains('/'); })) {
+        const PortAssignmentResult assignment = cliPortMap(settingsFile);
+        map = assignment.map;
+        if (!assignment.writeError.isEmpty())
+            resolution.warning = QStringLiteral("the new [Ports] lines could not be stored in %1: %2")
+                                     .arg(settingsFile, assignment.writeError);
+    }
+    // Two names of one device (COM3 mapped to a path also given, a link and its target) would
+    // have two sessions fight over one line.
+    QMap<QString, QString> labelOfDevice;
+    for (const QString& port : ports) {
+        PortTarget target;
+        target.label = port;
+        if (port.contains('/')) {
+            target.device = port;
+        } else {
+            target.com = port.mid(3).toInt();
+            target.device = map.deviceFor(target.com);
+        }
+        const QString real = QFileInfo(target.device).canonicalFilePath();
+        const QString key = real.isEmpty() ? target.device : real;
+        if (labelOfDevice.contains(key)) {
+            resolution.error = QStringLiteral("%1 and %2 are the same device (%3); each port runs one update")
+                                   .arg(labelOfDevice.value(key), port, key);
+            return resolution;
+        }
+        labelOfDevice.insert(key, port);
+        resolution.targets << target;
+    }
+    return resolution;
+}

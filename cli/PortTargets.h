@@ -1,0 +1,31 @@
+#pragma once
+
+#include "PortAssignment.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// A port of the command line: how it is named and the device it stands for.
+struct PortTarget {
+    QString label;  // "COM3", or the device path as given
+    int com = 0;    // 1 to 9 for a COM port, 0 for a path
+    QString device; // the device opened
+};
+
+struct PortResolution {
+    QList<PortTarget> targets;
+    QString error;   // a usage error: two ports that are one device
+    QString warning; // the settings file could not take a new [Ports] line
+};
+
+// The settings file the window uses: its [Ports] lines map COM numbers to devices.
+QString cliSettingsFile();
+
+// The COM numbers of this run, with the devices present given theirs as the window gives them
+// (new [Ports] lines are written to the settings file).
+PortAssignmentResult cliPortMap(const QString& settingsFile);
+
+// Maps COM1 to COM9 through the settings file; a path stands for itself. The settings file is
+// read (and new adapters given numbers) only when a COM port is named.
+PortResolution resolvePorts(const QStringList& ports, const QString& settingsFile);

@@ -1,0 +1,71 @@
+// kestrune-update: the update, the port list and the communication test from the command line.
+#include "CliOptions.h"
+#include "ComTestCommand.h"
+#include "ConsoleOutput.h"
+#include "ImageChoice.h"
+#include "PortList.h"
+#include "PortTargets.h"
+#include "StopSignals.h"
+#include "UpdateRecord.h"
+#include "UpdateRun.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace {
+constexpr int UsageError = 2;
+
+int usageError(const QString& text) {
+    std::fprintf(stderr, "kestrune-update: %s\nTry 'kestrune-update --help' for more information.\n",
+                 qPrintable(text));
+    return UsageError;
+}
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kestrune-update"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KUU_VERSION));
+    // Before any session thread exists, so that every thread leaves the signals to it.
+    StopSignals stopSignals;
+
+    const CliParse parse = parseCliArguments(QCoreApplication::arguments());
+    if (!parse.error.isEmpty())
+        return usageError(parse.error);
+    const CliOptions& options = parse.options;
+    switch (options.mode) {
+    case CliOptions::Mode::Help:
+        std::fputs(qPrintable(cliUsage()), stdout);
+        return 0;
+    case CliOptions::Mode::Version:
+        std::printf("kestrune-update %s\n", KUU_VERSION);
+        return 0;
+    case CliOptions::Mode::ListPorts:
+        return listPorts(cliSettingsFile(), stdout);
+    case CliOptions::Mode::ComTest:
+    case CliOptions::Mode::Update:
+        break;
+    }
+
+    const PortResolution ports = resolvePorts(options.ports, cliSettingsFile());
+    if (!ports.error.isEmpty())
+        return usageError(ports.error);
+    if (!ports.warning.isEmpty())
+        std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(ports.warning));
+    if (options.mode == CliOptions::Mode::ComTest)
+        return runComTestCommand(ports.targets.first(), stdout);
+
+    // Read and checked once, before any port is opened: a refused image sends nothing anywhere.
+    FirmwareImage image;
+    QString imageError;
+    if (!loadRunImage(options.image, QCoreApplication::applicationDirPath(), image, imageError)) {
+        std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(imageError));
+        return UsageError;
+    }
+
+    ConsoleOutput output(ConsoleOutput::styleFor(options.json, stdout), image, ports.targets);
+    UpdateRun run(ports.targets, image, options.identifyLimit,
+                  options.recordFile.isEmpty() ? defaultRecordFile() : options.recordFile, output);
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &UpdateRun::stopAll);
+    return run.exec();
+}

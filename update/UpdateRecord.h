@@ -1,0 +1,52 @@
+#pragma once
+
+#include "UpdateEngine.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+
+// The record of updates: one JSON object per line for every finished session, appended by
+// every front end to the same file, so a bench can tell afterwards what was written where.
+
+namespace RecordFrontEnd {
+inline const QString Window = QStringLiteral("window");
+inline const QString CommandLine = QStringLiteral("command-line");
+} // namespace RecordFrontEnd
+
+struct UpdateRecordEntry {
+    QDateTime time; // when the session ended, written in UTC
+    QString frontEnd;
+    QString port;   // as the front end names it: "COM3", or a device path
+    QString device; // the device the port stands for
+    QString imagePath;
+    qint64 bytes = 0;
+    int sectors = 0;
+    QString sha256; // of the image file, hex
+    QString module; // the module's type answer, empty when none came
+    int restarts = 0;
+    double seconds = 0;
+    QString result; // resultName() of the outcome
+    QString message;
+
+    QJsonObject toJson() const;
+};
+
+// success, failed, no-module, port-error, line-lost, interrupted; image-refused for a session
+// that ended before sending because its image could not be sent; none for a session that
+// never ended (not written by the front ends).
+QString resultName(SessionOutcome outcome);
+
+UpdateRecordEntry updateRecordEntry(const SessionReport& report, const QString& frontEnd, const QString& port,
+                                    const QString& device,
+                                    const QDateTime& time = QDateTime::currentDateTimeUtc());
+
+// $XDG_STATE_HOME/Kestrune_Update_Utility/updates.jsonl; ~/.local/state/... when the variable
+// is unset, empty or not an absolute path.
+QString defaultRecordFile();
+
+// Appends the entry as one line, making the folder when it is missing. The line goes out in a
+// single write in append mode, so sessions that end at the same moment (several ports of the
+// command line, the window beside it) never interleave their lines; it is flushed to disk
+// before this returns. False, with the reason, when the record cannot be written.
+bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QString& error);
