@@ -2,6 +2,7 @@
 #include "Form1.h"
 
 #include "LineSettings.h"
+#include "PortAssignment.h"
 #include "Prompts.h"
 #include "SerialControl.h"
 #include "UpdateEngine.h"
@@ -21,6 +22,21 @@ bool Form1::PortTest(const qint16& COMPortNummer) {
     return usable;
 }
 
+void Form1::assignComPorts() {
+    const PortAssignmentResult assignment = applyPortAssignment(io.settingsFile, deviceListing);
+    // Written to the file or not, the numbers hold for this run; an unwritable file is
+    // reported by the store at shut-down.
+    ports = assignment.map;
+    QStringList unassigned;
+    for (const PresentDevice& device : assignment.unassigned)
+        unassigned << QStringLiteral("no COM number left for %1 (all nine are taken)").arg(device.stableName);
+    const QString left = unassigned.join(QLatin1Char('\n'));
+    assignmentNote = assignment.map.present.isEmpty() ? QStringLiteral("no serial device found") : left;
+    for (int i = 1; i <= 9; ++i)
+        com[i]->setToolTip(left.isEmpty() ? ports.toolTip(i) : ports.toolTip(i) + QLatin1Char('\n') + left);
+    com[0]->setToolTip(assignmentNote);
+}
+
 void Form1::ScanComPorts() {
     for (qint16 i = 1; i <= 9; ++i) {
         if (PortTest(i)) {
@@ -31,7 +47,7 @@ void Form1::ScanComPorts() {
         }
     }
     if (com[0]->isVisible()) {
-        QString detail;
+        QString detail = assignmentNote.isEmpty() ? QString() : assignmentNote + QLatin1Char('\n');
         for (int i = 1; i <= 9; ++i)
             detail += QStringLiteral("COM%1: %2\n").arg(i).arg(portFailures[i]);
         prompts.showMessage({QStringLiteral("No Com Ports available!"), QStringLiteral("ComPortError"),

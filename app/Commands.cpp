@@ -2,10 +2,15 @@
 #include "Form1.h"
 
 #include "AddFile.h"
+#include "PortAssignment.h"
+#include "Prompts.h"
+#include "SerialControl.h"
 #include "UpdateEngine.h"
+#include "UpdateRecord.h"
 #include "frmLogin.h"
 
 #include <QAction>
+#include <QDir>
 #include <QKeyEvent>
 
 namespace {
@@ -109,8 +114,26 @@ void Form1::updateCommand() {
     sessionRunning = true;
     buttons[Update]->setEnabled(false);
     engine().StartUpdate();
+    recordSession();
     buttons[Update]->setEnabled(true);
     sessionRunning = false;
+}
+
+// One line in the record of updates for every session; a record that cannot be written is
+// said after the result, and never turns the module's result into another.
+void Form1::recordSession() {
+    if (io.recordFile.isEmpty())
+        return;
+    const int port = serial.CommPort();
+    const UpdateRecordEntry entry =
+        updateRecordEntry(engine().lastReport(), RecordFrontEnd::Window, QStringLiteral("COM%1").arg(port),
+                          ports.deviceFor(port));
+    QString error;
+    if (!appendUpdateRecord(io.recordFile, entry, error))
+        prompts.showMessage(
+            {QStringLiteral("The update could not be written to the record of updates %1: %2.")
+                 .arg(QDir::toNativeSeparators(io.recordFile), error),
+             applicationTitle(), MessageIcon::Critical});
 }
 
 void Form1::expertCommand() {

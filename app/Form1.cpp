@@ -31,6 +31,8 @@ Form1::Form1(Form1Seams seams, QWidget* parent)
     , events(*io.events)
     , timer(*io.timer)
     , serial(*io.serial)
+    , ports(*io.ports)
+    , deviceListing(*io.deviceListing)
     , prompts(*io.prompts)
     , imageChooser(*io.imageChooser)
     , addFilePrompts(*io.addFilePrompts)
@@ -178,6 +180,8 @@ void Form1::buildToolbar() {
 void Form1::buildMenu() {
     Comport = menuBar()->addMenu(QStringLiteral("Com Port"));
     Comport->setObjectName(QStringLiteral("Comport"));
+    // Each port's tooltip names the device behind it.
+    Comport->setToolTipsVisible(true);
     com.resize(10);
     for (int i = 0; i <= 9; ++i) {
         const QString caption = i == 0 ? QStringLiteral("No Com Ports") : QStringLiteral("Com%1").arg(i);

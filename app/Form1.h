@@ -53,6 +53,8 @@ public:
     // Ports.
     bool PortTest(const qint16& COMPortNummer);
     void ScanComPorts();
+    // Gives the serial devices present their COM numbers and names them in the menu.
+    void assignComPorts();
     void com_Click(qint16 index);
 
     // Commands.
@@ -119,6 +121,7 @@ private:
     void refreshDate();
     void storePortNumber();
     void showLineLost();
+    void recordSession();
     bool isMainWindowKey(QObject* watched) const;
 
     Form1Seams io;
@@ -126,6 +129,8 @@ private:
     EventPass& events;
     IntervalTimer& timer;
     SerialControl& serial;
+    PortMap& ports;
+    SerialDeviceListing& deviceListing;
     Prompts& prompts;
     ImageChooser& imageChooser;
     AddFilePrompts& addFilePrompts;
@@ -134,6 +139,7 @@ private:
     QVector<QAction*> buttons; // 1-based: buttons[1..7]
     QVector<QAction*> com;     // com[0..9]
     QString portFailures[10];  // why each port failed the scan
+    QString assignmentNote;    // devices present that got no COM number, or none found
     bool sessionRunning = false;
     bool busyPointer = false;
     bool unloaded = false;

@@ -27,6 +27,7 @@ void Form1::Form_Load() {
     ComTestRunning = false;
     ExpertMode = false;
 
+    assignComPorts();
     ScanComPorts();
 
     engine().discardReceived();

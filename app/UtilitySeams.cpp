@@ -4,16 +4,28 @@
 #include "FileDialogPrompts.h"
 #include "Form_Filelist.h"
 #include "MessageBoxPrompts.h"
-#include "PortDevices.h"
+#include "PortAssignment.h"
 #include "QtEventPass.h"
+#include "SerialDeviceListing.h"
 #include "SerialPortControl.h"
 #include "StatusDisplay.h"
 #include "SystemClock.h"
+#include "UpdateRecord.h"
 #include "frmLogin.h"
 
 #include <unistd.h>
 
 UtilitySeams::UtilitySeams(Form1Seams& seams) {
+    if (!seams.ports) {
+        ports = std::make_unique<PortMap>();
+        seams.ports = ports.get();
+    }
+    if (!seams.deviceListing) {
+        deviceListing = std::make_unique<SystemSerialDevices>();
+        seams.deviceListing = deviceListing.get();
+    }
+    if (seams.recordFile.isNull())
+        seams.recordFile = defaultRecordFile();
     if (!seams.clock) {
         clock = std::make_unique<SystemClock>();
         seams.clock = clock.get();
@@ -27,9 +39,10 @@ UtilitySeams::UtilitySeams(Form1Seams& seams) {
         seams.timer = timer.get();
     }
     if (!seams.serial) {
-        const QString settingsFile = seams.settingsFile;
-        serial = std::make_unique<SerialPortControl>(
-            *seams.events, [settingsFile](int port) { return deviceForComPort(settingsFile, port); });
+        // The numbers given at start-up hold for the whole run, written to the file or not.
+        const PortMap* map = seams.ports;
+        serial = std::make_unique<SerialPortControl>(*seams.events,
+                                                     [map](int port) { return map->deviceFor(port); });
         seams.serial = serial.get();
     }
     if (!seams.prompts) {

@@ -18,12 +18,17 @@ class Prompts;
 class QWidget;
 class SerialControl;
 class StatusDisplay;
+class SerialDeviceListing;
+struct PortMap;
 
 // What the main window reaches outside itself. Tests put in a simulated clock, a scripted
 // module and answered prompts; UtilitySeams plugs the real thing into whatever is left empty.
 struct Form1Seams {
-    QString settingsFile;  // the INI file holding [Settings] and [Ports]
-    QString programFolder; // where the firmware images live
+    QString settingsFile;     // the INI file holding [Settings] and [Ports]
+    QString programFolder;    // where the firmware images live
+    QString recordFile;       // the record of updates; empty: none is kept
+    PortMap* ports = nullptr; // what each COM number stands for in this run
+    SerialDeviceListing* deviceListing = nullptr;
     Clock* clock = nullptr;
     EventPass* events = nullptr;
     IntervalTimer* timer = nullptr;
@@ -50,6 +55,8 @@ public:
     void attachWindow(QWidget* window, StatusDisplay& display);
 
 private:
+    std::unique_ptr<PortMap> ports;
+    std::unique_ptr<SerialDeviceListing> deviceListing;
     std::unique_ptr<Clock> clock;
     std::unique_ptr<EventPass> events;
     std::unique_ptr<IntervalTimer> timer;

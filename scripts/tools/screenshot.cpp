@@ -26,14 +26,12 @@
 #include <cstdlib>
 
 namespace {
-void fail(const QString& why)
-{
+void fail(const QString& why) {
     std::fprintf(stderr, "kuu_screenshot: %s\n", qPrintable(why));
 }
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // As the utility names itself, so that its message boxes carry their real titles.
     QApplication::setApplicationName(QStringLiteral("Kestrune_Update_Utility"));
@@ -86,8 +84,9 @@ int main(int argc, char* argv[])
     // The module, reading at the wire rate so the window shows a transfer as on a real line.
     QProcess sim;
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(simulator, {QStringLiteral("--wire-rate"), QStringLiteral("--flash-time"), QStringLiteral("0.3"),
-                          QStringLiteral("--quiet"), QStringLiteral("--out"), received});
+    sim.start(simulator,
+              {QStringLiteral("--wire-rate"), QStringLiteral("--flash-time"), QStringLiteral("0.3"),
+               QStringLiteral("--quiet"), QStringLiteral("--out"), received});
     QString device;
     if (sim.waitForStarted(5000)) {
         QElapsedTimer waited;
@@ -109,8 +108,11 @@ int main(int argc, char* argv[])
     Form1Seams seams;
     seams.settingsFile = settingsFile;
     seams.programFolder = programFolder;
-    seams.endProcess = [] {}; // closing the window ends the run here, not the process
-    Form1 form(std::move(seams));
+    seams.endProcess = [] {};       // closing the window ends the run here, not the process
+    seams.recordFile = QString(""); // a rehearsal, not an update to remember
+    UtilitySeams production(seams);
+    Form1 form(seams);
+    production.attachWindow(&form, form);
     form.Form_Load();
     form.show();
 
@@ -119,7 +121,8 @@ int main(int argc, char* argv[])
     watch.setInterval(20);
     QObject::connect(&watch, &QTimer::timeout, [&] {
         // Block k is on the line while the bar shows k - 1 blocks sent.
-        if (form.Label_title->text() == QLatin1String("Running") && form.ProgressBar1->value() >= atBlock - 1 &&
+        if (form.Label_title->text() == QLatin1String("Running") &&
+            form.ProgressBar1->value() >= atBlock - 1 &&
             form.statusPanelText(2).startsWith(QLatin1String("Sending Sector"))) {
             watch.stop();
             QTimer::singleShot(300, &form, [&] { // the percentage and the indicator catch up

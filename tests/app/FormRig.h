@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AddFile.h"
+#include "FakeDeviceListing.h"
 #include "FakeSerial.h"
 #include "Form1.h"
 #include "RecordingPrompts.h"
@@ -42,6 +43,7 @@ struct FormRig {
     SimWorld world;
     SimTimer timer{world};
     FakeSerial serial;
+    FakeDeviceListing devices;
     RecordingPrompts prompts;
     ScriptedPassword password;
     ScriptedFileDialog fileDialog;
@@ -52,6 +54,7 @@ struct FormRig {
 
     QString settingsFile() const { return dir.path() + "/settings/Kestrune_Update_Utility.ini"; }
     QString programFolder() const { return dir.path() + "/program"; }
+    QString recordFile() const { return dir.path() + "/state/updates.jsonl"; }
 
     explicit FormRig(QSet<int> usablePorts = {1}) {
         serial.usablePorts = std::move(usablePorts);
@@ -75,6 +78,8 @@ struct FormRig {
         Form1Seams seams;
         seams.settingsFile = settingsFile();
         seams.programFolder = programFolder();
+        seams.recordFile = recordFile();
+        seams.deviceListing = &devices;
         seams.clock = &world;
         seams.events = &world;
         seams.timer = &timer;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FakeDeviceListing.h"
 #include "Form1.h"
 #include "RecordingPrompts.h"
 #include "SimulatorProcess.h"
@@ -25,6 +26,7 @@ struct RealBench {
     SimulatorProcess sim;
     RecordingPrompts prompts;
     QString device; // the simulator's end of the line
+    FakeDeviceListing devices;
     std::unique_ptr<UtilitySeams> production;
     std::unique_ptr<Form1> form;
     QString received() const { return dir.path() + "/received.bin"; }
@@ -50,6 +52,8 @@ struct RealBench {
         Form1Seams seams;
         seams.settingsFile = settingsFile;
         seams.programFolder = dir.path();
+        seams.recordFile = dir.path() + "/updates.jsonl";
+        seams.deviceListing = &devices;
         seams.prompts = &prompts;
         seams.endProcess = [] {};
         production = std::make_unique<UtilitySeams>(seams);

@@ -6,10 +6,15 @@
 #include "RealBench.h"
 #include "RecordingPrompts.h"
 #include "SerialControl.h"
+#include "SerialDeviceListing.h"
 #include "UpdateEngine.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -23,6 +28,7 @@ private slots:
     void update();
     void communicationTest();
     void waitingUsesNoCpu();
+    void adapterGetsComOneAndKeepsIt();
 };
 
 void TestEndToEnd::update_data() {
@@ -70,6 +76,74 @@ void TestEndToEnd::update() {
     QVERIFY(received.open(QIODevice::ReadOnly));
     QVERIFY(received.readAll() == image);
     QCOMPARE(bench.form->engine().state().ErrorCount, qint16(restarts));
+
+    // The record of updates holds this session, with the image's fingerprint.
+    QFile record(bench.dir.path() + "/updates.jsonl");
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = record.readAll().split('\n');
+    QCOMPARE(lines.size(), 2); // one line and its end
+    const QJsonObject line = QJsonDocument::fromJson(lines[0]).object();
+    QCOMPARE(line["frontEnd"].toString(), QStringLiteral("window"));
+    QCOMPARE(line["port"].toString(), QStringLiteral("COM1"));
+    QCOMPARE(line["device"].toString(), bench.device);
+    QCOMPARE(line["result"].toString(), QStringLiteral("success"));
+    QCOMPARE(line["restarts"].toInt(), restarts);
+    QCOMPARE(line["sha256"].toString(),
+             QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+}
+
+// A USB adapter seen for the first time gets the first free COM number and a [Ports] line of
+// its own, is named in the menu, updates a module, and has the same number at the next start.
+void TestEndToEnd::adapterGetsComOneAndKeepsIt() {
+    QTemporaryDir dir;
+    const QString link = dir.path() + "/by-id/usb-Kestrune_Bench_Adapter_A10KZ3X1-if00-port0";
+    QVERIFY(QDir().mkpath(dir.path() + "/by-id"));
+    SimulatorProcess sim;
+    const QString device =
+        sim.start({"--quiet", "--flash-time", "0.02", "--link", link, "--out", dir.path() + "/received.bin"});
+    QVERIFY(!device.isEmpty());
+    QFile image(dir.path() + "/QVL-GEN-A.bin");
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    image.write(QByteArray(65536, '\x3C'));
+    image.close();
+    const QString settingsFile = dir.path() + "/config/Kestrune_Update_Utility.ini";
+    SystemSerialDevices present(dir.path() + "/by-id", [] { return QList<PresentDevice>(); });
+
+    for (int run = 1; run <= 2; ++run) {
+        RecordingPrompts prompts;
+        Form1Seams seams;
+        seams.settingsFile = settingsFile;
+        seams.programFolder = dir.path();
+        seams.recordFile = dir.path() + "/updates.jsonl";
+        seams.prompts = &prompts;
+        seams.deviceListing = &present;
+        seams.endProcess = [] {};
+        UtilitySeams production(seams);
+        Form1 form(seams);
+        form.Form_Load();
+        QVERIFY2(prompts.messages.isEmpty(), qPrintable(prompts.texts().join(" | ")));
+        QVERIFY(form.comItem(1)->isVisible());
+        QVERIFY(form.comItem(1)->toolTip().endsWith(link));
+        QVERIFY(form.Comport->toolTipsVisible());
+        if (run == 1) {
+            QVERIFY(!form.comItem(1)->isChecked()); // nothing stored yet
+            form.comItem(1)->trigger();
+            form.updateCommand();
+            QVERIFY2(prompts.messages.isEmpty(), qPrintable(prompts.texts().join(" | ")));
+            QFile received(dir.path() + "/received.bin");
+            QVERIFY(received.open(QIODevice::ReadOnly));
+            QCOMPARE(received.readAll(), QByteArray(65536, '\x3C'));
+        } else {
+            QVERIFY(form.comItem(1)->isChecked()); // the stored number, on the same adapter
+        }
+        form.exitCommand();
+        QFile file(settingsFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY2(text.contains("[Ports]\nCOM1=" + link.toUtf8() + "\n"), text.constData());
+        QVERIFY2(text.contains("COM-Port=1\n"), text.constData());
+        QCOMPARE(text.count("COM1="), 1);
+    }
 }
 
 void TestEndToEnd::communicationTest() {

@@ -96,10 +96,11 @@ void TestStartupAndPorts::noUsablePortShowsTheBoxOnce() {
     QCOMPARE(box.title, QStringLiteral("ComPortError"));
     QCOMPARE(box.icon, MessageIcon::Critical);
     const QStringList lines = box.detail.split('\n');
-    QCOMPARE(lines.size(), 9);
-    QVERIFY(lines[0].startsWith("COM1: ") && lines[0].contains("does not exist"));
-    QVERIFY(lines[2].contains("in use"));
-    QVERIFY(lines[4].contains("permission denied"));
+    QCOMPARE(lines.size(), 10);
+    QCOMPARE(lines[0], QStringLiteral("no serial device found"));
+    QVERIFY(lines[1].startsWith("COM1: ") && lines[1].contains("does not exist"));
+    QVERIFY(lines[3].contains("in use"));
+    QVERIFY(lines[5].contains("permission denied"));
     QVERIFY(form.comItem(0)->isVisible());
     for (int i = 1; i <= 9; ++i)
         QVERIFY(!form.comItem(i)->isVisible());

@@ -2,6 +2,7 @@
 // Each figure that depends on memory or start-up runs in a child process of its own.
 
 #include "ActivityInd.h"
+#include "FakeDeviceListing.h"
 #include "Form1.h"
 #include "LineSettings.h"
 #include "Pty.h"
@@ -136,9 +137,12 @@ int startUp() {
             settings.setValue(QStringLiteral("Ports/COM%1").arg(port), dir.path() + "/none");
     }
     RecordingPrompts prompts; // the "No Com Ports available!" box, answered at once
+    FakeDeviceListing devices;
     Form1Seams seams;
     seams.settingsFile = settingsFile;
     seams.programFolder = dir.path();
+    seams.recordFile = dir.path() + "/updates.jsonl";
+    seams.deviceListing = &devices;
     seams.prompts = &prompts;
     UtilitySeams production(seams);
     Form1 form(seams);
@@ -164,9 +168,12 @@ int quietWindow(bool probing) {
             QStringLiteral("[Settings]\nCOM-Port=1\n[Ports]\nCOM1=%1\n").arg(line.slavePath()).toUtf8());
     }
     RecordingPrompts prompts;
+    FakeDeviceListing devices;
     Form1Seams seams;
     seams.settingsFile = settingsFile;
     seams.programFolder = dir.path();
+    seams.recordFile = dir.path() + "/updates.jsonl";
+    seams.deviceListing = &devices;
     seams.prompts = &prompts;
     seams.endProcess = [] {};
     UtilitySeams production(seams);

@@ -47,6 +47,7 @@ private slots:
     void settingsFileCannotBeRead();
     void settingsCannotBeStoredAtShutDown();
     void programFolderCannotBeWritten();
+    void recordCannotBeWritten();
     void allPortsUnusable();
     void tenUpdatesLeaveNoDescriptorBehind();
 };
@@ -169,6 +170,24 @@ void TestFaults::programFolderCannotBeWritten() {
     QCOMPARE(rig.prompts.messages.first().icon, MessageIcon::Critical);
     QVERIFY(rig.prompts.messages.first().text.startsWith("The file could not be added."));
     QVERIFY(QFileInfo(rig.programFolder() + "/QVL-GEN-NEW.bin").isDir());
+}
+
+// A full disk or a file in the way of the record's folder: the operator hears of it after
+// the result, and the module's success stays a success.
+void TestFaults::recordCannotBeWritten() {
+    FormRig rig({1});
+    rig.storeSetting("Settings/COM-Port", "1");
+    const QByteArray image = rig.writeImage("QVL-GEN-A.bin", 65536);
+    QFile blocker(QFileInfo(rig.recordFile()).absolutePath());
+    QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the record's folder should be
+    blocker.close();
+    Form1& form = rig.start();
+    form.updateCommand();
+    QCOMPARE(rig.module->completedImage, image);
+    QCOMPARE(form.engine().lastReport().outcome, SessionOutcome::Success);
+    QCOMPARE(rig.prompts.messages.size(), 1);
+    QVERIFY(rig.prompts.messages.first().text.startsWith("The update could not be written to the record"));
+    expectReady(form);
 }
 
 void TestFaults::allPortsUnusable() {

@@ -1,6 +1,7 @@
 // Faults on a real line: the module simulator over a pseudo-terminal misbehaves, or goes away.
 
 #include "AutoSizeLabel.h"
+#include "FakeDeviceListing.h"
 #include "RealBench.h"
 #include "SerialControl.h"
 #include "UpdateEngine.h"
@@ -93,6 +94,9 @@ void TestFaultsOnTheLine::allPortsBusyOrAbsent() {
     Form1Seams seams;
     seams.settingsFile = settingsFile;
     seams.programFolder = dir.path();
+    seams.recordFile = dir.path() + "/updates.jsonl";
+    FakeDeviceListing devices;
+    seams.deviceListing = &devices;
     seams.prompts = &prompts;
     seams.endProcess = [] {};
     UtilitySeams production(seams);
