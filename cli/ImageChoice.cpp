@@ -19,27 +19,10 @@ bool loadRunImage(const QString& given, const QString& programFolder, FirmwareIm
         path = programFolder + QLatin1Char('/') + names.first();
     }
     path = QFileInfo(path).absoluteFilePath();
-    switch (image.load(path)) {
-    case FirmwareImage::Check::Ok:
+    const FirmwareImage::Check check = image.load(path);
+    if (check == FirmwareImage::Check::Ok)
         return true;
-    case FirmwareImage::Check::Empty:
-        error = QStringLiteral("the firmware image %1 is empty and cannot be sent").arg(path);
-        break;
-    case FirmwareImage::Check::TooLarge:
-        error = QStringLiteral("the firmware image %1 is larger than %2 sectors of 64 KiB and cannot be sent")
-                    .arg(path)
-                    .arg(FirmwareImage::MaxSectors);
-        break;
-    case FirmwareImage::Check::Unstable:
-        error = QStringLiteral("the firmware image %1 kept changing while it was read; "
-                               "start again when the file is no longer being written")
-                    .arg(path);
-        break;
-    case FirmwareImage::Check::CannotOpen:
-        error =
-            QStringLiteral("the firmware image %1 cannot be opened: %2")
-                .arg(path, QFileInfo::exists(path) ? image.errorText() : QStringLiteral("it does not exist"));
-        break;
-    }
+    error = FirmwareImage::refusalText(
+        check, path, QFileInfo::exists(path) ? image.errorText() : QStringLiteral("it does not exist."));
     return false;
 }

@@ -65,16 +65,16 @@ bool openSource(const QString& source, Descriptor& in, struct stat& seen, QStrin
     in.reset(::open(QFile::encodeName(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (in.get() < 0 || ::fstat(in.get(), &seen) != 0) {
         const int why = errno;
-        error = imageText(
-            source, QStringLiteral("cannot be opened: %1")
-                        .arg(why == ENOENT ? QStringLiteral("it does not exist.") : qt_error_string(why)));
+        error = FirmwareImage::refusalText(FirmwareImage::Check::CannotOpen, source,
+                                           why == ENOENT ? QStringLiteral("it does not exist.")
+                                                         : qt_error_string(why));
     } else if (!S_ISREG(seen.st_mode)) {
-        error = imageText(source, QStringLiteral("cannot be opened: it is not a file."));
+        error = FirmwareImage::refusalText(FirmwareImage::Check::CannotOpen, source,
+                                           QStringLiteral("it is not a file."));
     } else if (seen.st_size == 0) {
-        error = imageText(source, QStringLiteral("is empty and cannot be sent."));
+        error = FirmwareImage::refusalText(FirmwareImage::Check::Empty, source);
     } else if (seen.st_size > MaxImageBytes) {
-        error = imageText(source, QStringLiteral("is larger than %1 sectors of 64 KiB and cannot be sent.")
-                                      .arg(FirmwareImage::MaxSectors));
+        error = FirmwareImage::refusalText(FirmwareImage::Check::TooLarge, source);
     }
     return error.isEmpty();
 }

@@ -2,6 +2,7 @@
 #include "FirmwareImage.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QThread>
 #include <cerrno>
@@ -101,6 +102,26 @@ FirmwareImage::Check FirmwareImage::load(const QString& path) {
             QThread::msleep(RetryPauseMs);
     }
     return Check::Unstable;
+}
+
+QString FirmwareImage::refusalText(Check check, const QString& path, const QString& why) {
+    const QString shown = QDir::toNativeSeparators(path);
+    switch (check) {
+    case Check::Empty:
+        return QStringLiteral("The firmware image %1 is empty and cannot be sent.").arg(shown);
+    case Check::TooLarge:
+        return QStringLiteral("The firmware image %1 is larger than %2 sectors of 64 KiB and cannot be sent.")
+            .arg(shown)
+            .arg(MaxSectors);
+    case Check::Unstable:
+        return QStringLiteral("The firmware image %1 kept changing while it was read and cannot be sent. "
+                              "Start again when the file is no longer being written.")
+            .arg(shown);
+    case Check::CannotOpen:
+    case Check::Ok:
+        break;
+    }
+    return QStringLiteral("The firmware image %1 cannot be opened: %2").arg(shown, why);
 }
 
 void FirmwareImage::clear() {

@@ -33,6 +33,10 @@ public:
     // Why the file could not be opened or read.
     const QString& errorText() const { return error; }
 
+    // What the operator is told when an image is refused: "The firmware image <path> is empty
+    // and cannot be sent." and the like. `why` is the reason a file could not be opened.
+    static QString refusalText(Check check, const QString& path, const QString& why = QString());
+
     // `length` bytes of the padded image from `offset`.
     QByteArray block(qint64 offset, int length) const { return padded.mid(offset, length); }
 

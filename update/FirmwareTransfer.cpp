@@ -7,7 +7,6 @@
 #include "StatusDisplay.h"
 #include "UpdateEngine.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -120,28 +119,9 @@ void UpdateEngine::onTimeOut() {
 }
 
 void UpdateEngine::refuseImage(FirmwareImage::Check why) {
-    const QString path = QDir::toNativeSeparators(firmwarePath);
-    QString text;
-    switch (why) {
-    case FirmwareImage::Check::Empty:
-        text = QStringLiteral("The firmware image %1 is empty and cannot be sent.").arg(path);
-        break;
-    case FirmwareImage::Check::TooLarge:
-        text = QStringLiteral("The firmware image %1 is larger than %2 sectors of 64 KiB and cannot be sent.")
-                   .arg(path)
-                   .arg(FirmwareImage::MaxSectors);
-        break;
-    case FirmwareImage::Check::Unstable:
-        text = QStringLiteral("The firmware image %1 kept changing while it was read and cannot be sent. "
-                              "Start the update again when the file is no longer being written.")
-                   .arg(path);
-        break;
-    default: {
-        const QFileInfo info(firmwarePath);
-        const QString why = !info.exists() ? QStringLiteral("it does not exist.") : image.errorText();
-        text = QStringLiteral("The firmware image %1 cannot be opened: %2").arg(path, why);
-    } break;
-    }
+    const QString reason =
+        QFileInfo::exists(firmwarePath) ? image.errorText() : QStringLiteral("it does not exist.");
+    const QString text = FirmwareImage::refusalText(why, firmwarePath, reason);
     finish(SessionOutcome::ImageRefused, text);
     io.display.setBusyCursor(false);
     io.prompts.showMessage({text, QStringLiteral("Firmware Error"), MessageIcon::Critical});

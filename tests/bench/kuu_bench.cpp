@@ -180,7 +180,8 @@ int quietWindow(bool probing) {
     Form1 form(seams);
     form.Form_Load();
     form.show();
-    QTest::qWaitForWindowExposed(&form);
+    if (!QTest::qWaitForWindowExposed(&form))
+        return 1;
     QTest::qWait(1000); // start-up settles: first paints, fonts, the port scan
     const double before = cpuSeconds();
     QElapsedTimer wall;
