@@ -251,6 +251,15 @@ void Form1::showState(DisplayState state) {
         {"Update Successful / Update erfolgreich", "", "", int(Colours::Green)},
     };
     const Texts& texts = table[int(state)];
+    const QColor colour = texts.colour >= 0 ? classic::colour(quint32(texts.colour))
+                                            : Label_title->palette().color(QPalette::WindowText);
+    // The probe loop shows its state again on every pass; what already stands there is not
+    // painted again.
+    if (Label_title->text() == QString::fromUtf8(texts.title) &&
+        Label_englisch->text() == QString::fromUtf8(texts.english) &&
+        Label_deutsch->text() == QString::fromUtf8(texts.german) &&
+        Label_title->palette().color(QPalette::WindowText) == colour)
+        return;
     if (texts.colour >= 0) {
         QPalette palette = Label_title->palette();
         palette.setColor(QPalette::WindowText, classic::colour(quint32(texts.colour)));
