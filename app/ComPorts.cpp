@@ -62,8 +62,8 @@ void Form1::com_Click(qint16 index) {
         return; // no menu item stands for it
     if (sessionRunning || ComTestRunning || engine().sessionActive()) {
         // The session would carry on over the new port into a module it never identified,
-        // and leave the first one half-written.
-        prompts.showMessage(
+        // and leave the first one half-written. The box does not wait: the session goes on under it.
+        prompts.showNotice(
             {QStringLiteral("Com%1 cannot be selected while %2 runs on %3.\n"
                             "Wait until it has ended, then select the port again.")
                  .arg(index)

@@ -124,10 +124,12 @@ void Form1::updateCommand() {
 void Form1::recordSession() {
     if (io.recordFile.isEmpty())
         return;
+    // No port selected: a session that ended at once with "No Com Port selected!".
     const int port = serial.CommPort();
-    const UpdateRecordEntry entry =
-        updateRecordEntry(engine().lastReport(), RecordFrontEnd::Window, QStringLiteral("COM%1").arg(port),
-                          ports.deviceFor(port));
+    const bool named = port >= 1 && port <= 9;
+    const UpdateRecordEntry entry = updateRecordEntry(engine().lastReport(), RecordFrontEnd::Window,
+                                                      named ? QStringLiteral("COM%1").arg(port) : QString(),
+                                                      named ? ports.deviceFor(port) : QString());
     QString error;
     if (!appendUpdateRecord(io.recordFile, entry, error))
         prompts.showMessage(

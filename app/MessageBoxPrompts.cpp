@@ -4,10 +4,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
-MessageAnswer MessageBoxPrompts::showMessage(const Message& message) {
-    // Above the dialog that asked, if one is open (the password dialog), else above the window.
-    QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : parent;
-    QMessageBox box(owner);
+namespace {
+void fill(QMessageBox& box, const Message& message) {
     box.setWindowTitle(message.title.isEmpty() ? applicationTitle() : message.title);
     QString text = message.text;
     // A carriage return between two lines shows as a line break.
@@ -35,5 +33,20 @@ MessageAnswer MessageBoxPrompts::showMessage(const Message& message) {
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
+}
+} // namespace
+
+MessageAnswer MessageBoxPrompts::showMessage(const Message& message) {
+    // Above the dialog that asked, if one is open (the password dialog), else above the window.
+    QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : parent;
+    QMessageBox box(owner);
+    fill(box, message);
     return box.exec() == QMessageBox::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+void MessageBoxPrompts::showNotice(const Message& message) {
+    auto* box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    fill(*box, message);
+    box->open();
 }

@@ -10,6 +10,7 @@ public:
     explicit MessageBoxPrompts(QWidget* parent)
         : parent(parent) {}
     MessageAnswer showMessage(const Message& message) override;
+    void showNotice(const Message& message) override;
     void setParentWindow(QWidget* window) { parent = window; }
 
 private:

@@ -44,6 +44,12 @@ void Form1::Form_Load() {
 }
 
 void Form1::Form_Unload() {
+    if (sessionRunning) {
+        // The process ends inside the update and never comes back to record it.
+        engine().abandonSession(
+            QStringLiteral("The utility was closed during the update on %1.").arg(serial.describePort()));
+        recordSession();
+    }
     if (serial.PortOpen())
         serial.setPortOpen(false);
     engine().closeImage();

@@ -9,7 +9,7 @@
 #include "SystemClock.h"
 #include "UpdateEngine.h"
 
-int runComTestCommand(const PortTarget& port, std::FILE* out) {
+int runComTestCommand(const PortTarget& port, std::FILE* out, const StopSignals& stopSignals) {
     SystemClock clock;
     QtEventPass events;
     QtIntervalTimer timer(100);
@@ -27,7 +27,6 @@ int runComTestCommand(const PortTarget& port, std::FILE* out) {
     }
     UpdateEngine engine({serial, clock, events, timer, display, prompts,
                          [](const QString&) { return QString(); }, QString()});
-    StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &engine, &UpdateEngine::interrupt);
     std::fprintf(out, "%s: communication test, waiting for the module's request...\n",
                  qPrintable(port.label));

@@ -10,6 +10,7 @@
 #include "UpdateRun.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -26,8 +27,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kestrune-update"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KUU_VERSION));
-    // Before any session thread exists, so that every thread leaves the signals to it.
-    StopSignals stopSignals;
+    // Output to a pipe that closes early (`| head`) must not kill sessions mid-transfer.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const CliParse parse = parseCliArguments(QCoreApplication::arguments());
     if (!parse.error.isEmpty())
@@ -52,8 +53,10 @@ int main(int argc, char* argv[]) {
         return usageError(ports.error);
     if (!ports.warning.isEmpty())
         std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(ports.warning));
-    if (options.mode == CliOptions::Mode::ComTest)
-        return runComTestCommand(ports.targets.first(), stdout);
+    if (options.mode == CliOptions::Mode::ComTest) {
+        const StopSignals stopSignals;
+        return runComTestCommand(ports.targets.first(), stdout, stopSignals);
+    }
 
     // Read and checked once, before any port is opened: a refused image sends nothing anywhere.
     FirmwareImage image;
@@ -63,6 +66,9 @@ int main(int argc, char* argv[]) {
         return UsageError;
     }
 
+    // Ctrl+C ends what came before by the default means; from here on it ends the sessions
+    // cleanly. Made before any session thread, which inherits the blocked signals.
+    const StopSignals stopSignals;
     ConsoleOutput output(ConsoleOutput::styleFor(options.json, stdout), image, ports.targets);
     UpdateRun run(ports.targets, image, options.identifyLimit,
                   options.recordFile.isEmpty() ? defaultRecordFile() : options.recordFile, output);

@@ -2,6 +2,7 @@
 #include "AddFile.h"
 
 #include "EventPass.h"
+#include "FileState.h"
 #include "FileTests.h"
 #include "FirmwareImage.h"
 #include "Prompts.h"
@@ -62,7 +63,16 @@ private:
 // Opens the chosen file without waiting for anything: a FIFO without a writer or a device would
 // otherwise hold the window for good. Only a regular file the module can take passes.
 bool openSource(const QString& source, Descriptor& in, struct stat& seen, QString& error) {
-    in.reset(::open(QFile::encodeName(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    // A serial device is not even opened: opening one raises its DTR line, which may reset
+    // whatever hangs on it.
+    const QByteArray path = QFile::encodeName(source);
+    struct stat named {};
+    if (::stat(path.constData(), &named) == 0 && !S_ISREG(named.st_mode)) {
+        error = FirmwareImage::refusalText(FirmwareImage::Check::CannotOpen, source,
+                                           QStringLiteral("it is not a file."));
+        return false;
+    }
+    in.reset(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (in.get() < 0 || ::fstat(in.get(), &seen) != 0) {
         const int why = errno;
         error = FirmwareImage::refusalText(FirmwareImage::Check::CannotOpen, source,
@@ -189,6 +199,14 @@ bool copyReplacing(const QString& source, const QString& programFolder, const QS
     }
     if (!copyBytes(in.get(), seen.st_size, copy.fd(), source, destination, events, error))
         return false;
+    // The right number of bytes is not enough: a file rewritten in place while it was copied
+    // (cp over it) would leave old bytes followed by new ones, under the old time.
+    struct stat after {};
+    if (::fstat(in.get(), &after) != 0 || !sameFileState(seen, after)) {
+        error = imageText(source,
+                          QStringLiteral("changed while it was copied; add it again once it is complete."));
+        return false;
+    }
     // The library takes the newest file as the image to send, so the copy keeps the source's
     // time: an older image added later must not become the newest.
     const timespec times[2] = {seen.st_atim, seen.st_mtim};

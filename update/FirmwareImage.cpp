@@ -1,6 +1,8 @@
 // Reading a firmware image whole, checked unchanged while it was read, padded to whole sectors.
 #include "FirmwareImage.h"
 
+#include "FileState.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -15,12 +17,6 @@ namespace {
 constexpr int ReadAttempts = 4;
 constexpr unsigned long RetryPauseMs = 50;
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
 QString systemError(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
 }
@@ -30,7 +26,14 @@ enum class Read { Done, Changed, Failed };
 // One read of the whole file. Opened without blocking, so a FIFO put in the image's place
 // cannot hold the window; only a regular file is read.
 Read readOnce(const QByteArray& path, QByteArray& data, FirmwareImage::Check& check, QString& error) {
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // A serial device is not even opened: opening one raises its DTR line.
+    struct stat entry {};
+    if (::stat(path.constData(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
+        error = QStringLiteral("it is not a file.");
+        check = FirmwareImage::Check::CannotOpen;
+        return Read::Failed;
+    }
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = systemError(errno);
         check = FirmwareImage::Check::CannotOpen;
@@ -70,7 +73,8 @@ Read readOnce(const QByteArray& path, QByteArray& data, FirmwareImage::Check& ch
     struct stat named {};
     const bool statted = ::fstat(fd, &after) == 0 && ::stat(path.constData(), &named) == 0;
     ::close(fd);
-    if (got != before.st_size || longer || !statted || !sameFile(before, after) || !sameFile(before, named))
+    if (got != before.st_size || longer || !statted || !sameFileState(before, after) ||
+        !sameFileState(before, named))
         return Read::Changed;
     return Read::Done;
 }

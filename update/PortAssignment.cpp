@@ -93,6 +93,9 @@ QString PortMap::toolTip(int com) const {
 
 PortAssignmentResult applyPortAssignment(const QString& settingsFile, const SerialDeviceListing& listing) {
     PortAssignmentResult result;
+    // Listed before the lock: it may take a moment, and needs nothing from the file.
+    const QList<PresentDevice> present = listing.devices();
+    const SettingsLock held(settingsFile);
     SettingsText settings;
     QString readError;
     const bool readable = loadSettingsText(settingsFile, settings, readError);
@@ -101,7 +104,7 @@ PortAssignmentResult applyPortAssignment(const QString& settingsFile, const Seri
         if (!value.isNull())
             result.map.lines.insert(com, value);
     }
-    result.map.present = listing.devices();
+    result.map.present = present;
 
     const PortAssignment assignment = assignComPorts(result.map.lines, result.map.present);
     result.added = assignment.added;

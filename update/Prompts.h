@@ -26,6 +26,9 @@ class Prompts {
 public:
     virtual ~Prompts() = default;
     virtual MessageAnswer showMessage(const Message& message) = 0;
+    // A box with an OK button that does not wait for it: for what is said while a session
+    // runs, which must not stand still under the box.
+    virtual void showNotice(const Message& message) { showMessage(message); }
 };
 
 // The title of a box that has none of its own.

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QSaveFile>
 
@@ -157,8 +158,19 @@ QString readSettingsValue(const QString& file, const QString& section, const QSt
     return settings.value(section, key);
 }
 
+SettingsLock::SettingsLock(const QString& file) {
+    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+        return;
+    lock = std::make_unique<QLockFile>(file + QStringLiteral(".lock"));
+    if (!lock->tryLock(3000))
+        lock.reset();
+}
+
+SettingsLock::~SettingsLock() = default;
+
 bool storeSettingsValue(const QString& file, const QString& section, const QString& key, const QString& value,
                         QString& error) {
+    const SettingsLock held(file);
     SettingsText settings;
     if (!loadSettingsText(file, settings, error))
         return false;

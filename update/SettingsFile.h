@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
+
+class QLockFile;
 
 // The settings file, read and written as bytes. Operators edit it by hand (the [Ports] table,
 // comments in their own encoding, CRLF from another editor), so everything the utility does not
@@ -31,6 +34,20 @@ public:
 
 private:
     QByteArray text;
+};
+
+// Held around a read-change-write of the settings file, so that the window and the command line,
+// started together, do not lose each other's new lines. A lock that cannot be had within a
+// few seconds (an unwritable folder) is gone without: the write then reports its own failure.
+class SettingsLock {
+public:
+    explicit SettingsLock(const QString& file);
+    ~SettingsLock();
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+
+private:
+    std::unique_ptr<QLockFile> lock;
 };
 
 // An absent file gives an empty text. False, with the reason, when the file cannot be read.

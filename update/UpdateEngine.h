@@ -74,6 +74,9 @@ public:
     void setIdentifyLimit(double seconds) { identifyLimit = seconds; }
     // Ends the running session at its next wait; safe to call from another thread.
     void interrupt();
+    // The program ends in the middle of a session and will not return into it: the report says
+    // so, for the record of updates.
+    void abandonSession(const QString& why);
 
     bool sessionActive() const { return active; }
     const SessionReport& lastReport() const { return report; }

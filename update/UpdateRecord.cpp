@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QJsonObject UpdateRecordEntry::toJson() const {
@@ -96,12 +97,22 @@ bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QSt
     const QByteArray path = QFile::encodeName(file);
     int fd;
     do
-        fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        fd =
+            ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         error = QStringLiteral("%1 cannot be opened: %2").arg(file, systemError());
         return false;
     }
+    // Opened without waiting: a FIFO or a device put where the record belongs would otherwise
+    // hold the program for good. Only a regular file takes the record.
+    struct stat seen {};
+    if (::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode)) {
+        ::close(fd);
+        error = QStringLiteral("%1 is not a regular file").arg(file);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, O_APPEND); // blocking again: the line must go out whole
     // One write of the whole line: split into several, another session's line could land
     // between the pieces.
     ssize_t written;

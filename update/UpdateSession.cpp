@@ -138,6 +138,11 @@ void UpdateEngine::interrupt() {
         this, [] {}, Qt::QueuedConnection);
 }
 
+void UpdateEngine::abandonSession(const QString& why) {
+    if (active && report.outcome == SessionOutcome::None)
+        finish(SessionOutcome::Interrupted, why + QStringLiteral(" The module was not updated."));
+}
+
 void UpdateEngine::onLineLost() {
     // After the end mark the module has its firmware: the success display runs its course.
     if (!active || report.outcome == SessionOutcome::Success)

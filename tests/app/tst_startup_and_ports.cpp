@@ -5,6 +5,8 @@
 #include "UpdateEngine.h"
 
 #include <QAction>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -262,6 +264,13 @@ void TestStartupAndPorts::escapeDuringAnUpdateEndsTheProcess() {
     QCOMPARE(rig.storedPort(), QStringLiteral("6"));
     QVERIFY(!rig.serial.PortOpen());
     QVERIFY(!form.engine().imageOpen());
+    // The process ends inside the update; the record says so before it goes.
+    QFile record(rig.recordFile());
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QJsonObject line = QJsonDocument::fromJson(record.readLine()).object();
+    QCOMPARE(line["result"].toString(), QStringLiteral("interrupted"));
+    QCOMPARE(line["port"].toString(), QStringLiteral("COM6"));
+    QVERIFY(line["message"].toString().startsWith("The utility was closed during the update on Com6."));
 }
 
 QTEST_MAIN(TestStartupAndPorts)

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 int openDescriptors() {
@@ -47,6 +48,7 @@ private slots:
     void settingsFileCannotBeRead();
     void settingsCannotBeStoredAtShutDown();
     void programFolderCannotBeWritten();
+    void recordCannotBeWritten_data();
     void recordCannotBeWritten();
     void allPortsUnusable();
     void tenUpdatesLeaveNoDescriptorBehind();
@@ -174,13 +176,25 @@ void TestFaults::programFolderCannotBeWritten() {
 
 // A full disk or a file in the way of the record's folder: the operator hears of it after
 // the result, and the module's success stays a success.
+void TestFaults::recordCannotBeWritten_data() {
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("a file where its folder should be") << false;
+    QTest::newRow("a FIFO in its place") << true; // must not hold the window for good
+}
+
 void TestFaults::recordCannotBeWritten() {
+    QFETCH(bool, fifo);
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
     const QByteArray image = rig.writeImage("QVL-GEN-A.bin", 65536);
-    QFile blocker(QFileInfo(rig.recordFile()).absolutePath());
-    QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the record's folder should be
-    blocker.close();
+    if (fifo) {
+        QVERIFY(QDir().mkpath(QFileInfo(rig.recordFile()).absolutePath()));
+        QCOMPARE(::mkfifo(QFile::encodeName(rig.recordFile()).constData(), 0600), 0);
+    } else {
+        QFile blocker(QFileInfo(rig.recordFile()).absolutePath());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+    }
     Form1& form = rig.start();
     form.updateCommand();
     QCOMPARE(rig.module->completedImage, image);

@@ -145,6 +145,7 @@ void TestAddFile::failedCopyIsReported_data() {
     QTest::newRow("source fails while read, name in the library") << "read-error" << true;
     QTest::newRow("source grows while copied, name in the library") << "grows" << true;
     QTest::newRow("source cut while copied") << "shrinks" << false;
+    QTest::newRow("source rewritten in place while copied") << "rewritten" << false;
     QTest::newRow("program folder missing") << "program-missing" << false;
     QTest::newRow("name taken by a folder in the library") << "destination-folder" << false;
 }
@@ -158,11 +159,25 @@ void TestAddFile::failedCopyIsReported() {
         // Reports no size, and would fail at the first read: nothing is mapped at offset 0.
         name = QStringLiteral("mem");
         source = QStringLiteral("/proc/self/mem");
-    } else if (how == QLatin1String("grows") || how == QLatin1String("shrinks")) {
-        // Another writer changes the source after the first buffer was copied.
+    } else if (how == QLatin1String("grows") || how == QLatin1String("shrinks") ||
+               how == QLatin1String("rewritten")) {
+        // Another writer changes the source after the first buffer was copied; a rewrite in
+        // place keeps the length, so only the file's own times give it away.
         QVERIFY(writeFile(source, randomBytes(2 * 65536)));
+        {
+            // An hour old, so the rewrite gives it another time even on a coarse clock.
+            QFile aged(source);
+            QVERIFY(aged.open(QIODevice::ReadWrite));
+            QVERIFY(aged.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                     QFileDevice::FileModificationTime));
+        }
         world.after(0, [source, how] {
             QFile changed(source);
+            if (how == QLatin1String("rewritten")) {
+                QVERIFY(changed.open(QIODevice::ReadWrite));
+                QVERIFY(changed.write(QByteArray(2 * 65536, 'N')) == 2 * 65536);
+                return;
+            }
             QVERIFY(changed.open(QIODevice::Append));
             QVERIFY(how == QLatin1String("grows") ? changed.write("more") == 4 : changed.resize(100000));
         });
