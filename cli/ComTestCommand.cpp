@@ -2,7 +2,6 @@
 #include "ComTestCommand.h"
 
 #include "ConsoleDisplay.h"
-#include "LineSettings.h"
 #include "QtEventPass.h"
 #include "SerialPortControl.h"
 #include "StopSignals.h"
@@ -15,11 +14,8 @@ int runComTestCommand(const PortTarget& port, std::FILE* out, const StopSignals&
     QtIntervalTimer timer(100);
     ConsoleDisplay display([](PortEventKind, int) {});
     UnattendedPrompts prompts;
-    const QString device = port.device;
-    SerialPortControl serial(events, [device](int) { return device; });
-    ModuleLine::apply(serial);
-    serial.setCommPort(port.com);
-    serial.setPortLabel(port.label);
+    const std::unique_ptr<SerialPortControl> control = makePortControl(events, port);
+    SerialPortControl& serial = *control;
     if (!serial.setPortOpen(true)) {
         std::fprintf(stderr, "kestrune-update: %s cannot be opened: %s\n", qPrintable(port.label),
                      qPrintable(serial.openFailureText()));

@@ -2,7 +2,6 @@
 #include "PortSession.h"
 
 #include "ConsoleDisplay.h"
-#include "LineSettings.h"
 #include "QtEventPass.h"
 #include "SerialPortControl.h"
 #include "SystemClock.h"
@@ -53,11 +52,8 @@ void PortSession::runSession() {
     QtIntervalTimer timer(100);
     ConsoleDisplay display([this](PortEventKind kind, int value) { emit progress(int(kind), value); });
     UnattendedPrompts prompts;
-    const QString device = port.device;
-    SerialPortControl serial(events, [device](int) { return device; });
-    ModuleLine::apply(serial);
-    serial.setCommPort(port.com);
-    serial.setPortLabel(port.label);
+    const std::unique_ptr<SerialPortControl> control = makePortControl(events, port);
+    SerialPortControl& serial = *control;
 
     if (stopRequested) {
         endWithoutSession(

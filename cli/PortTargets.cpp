@@ -1,6 +1,9 @@
 // The ports of the command line: COM numbers mapped to devices as the window maps them.
 #include "PortTargets.h"
 
+#include "LineSettings.h"
+#include "SerialPortControl.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMap>
@@ -49,4 +52,13 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
         resolution.targets << target;
     }
     return resolution;
+}
+
+std::unique_ptr<SerialPortControl> makePortControl(EventPass& events, const PortTarget& port) {
+    const QString device = port.device;
+    auto control = std::make_unique<SerialPortControl>(events, [device](int) { return device; });
+    ModuleLine::apply(*control);
+    control->setCommPort(port.com);
+    control->setPortLabel(port.label);
+    return control;
 }

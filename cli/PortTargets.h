@@ -5,6 +5,10 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <memory>
+
+class EventPass;
+class SerialPortControl;
 
 // A port of the command line: how it is named and the device it stands for.
 struct PortTarget {
@@ -29,3 +33,6 @@ PortAssignmentResult cliPortMap(const QString& settingsFile);
 // Maps COM1 to COM9 through the settings file; a path stands for itself. The settings file is
 // read (and new adapters given numbers) only when a COM port is named.
 PortResolution resolvePorts(const QStringList& ports, const QString& settingsFile);
+
+// The serial control for one port, set up for the module's line and named as the port is.
+std::unique_ptr<SerialPortControl> makePortControl(EventPass& events, const PortTarget& port);

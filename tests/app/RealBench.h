@@ -19,16 +19,40 @@ inline double cpuSeconds() {
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// The main window with its real serial control, clock and event loop, COM1 mapped to the
-// module simulator's pseudo-terminal; only the message boxes are answered by the test.
-struct RealBench {
-    QTemporaryDir dir;
-    SimulatorProcess sim;
+// The main window with its real serial control, clock and event loop on the settings file and
+// program folder given; the message boxes are answered by the test, the record of updates is
+// kept in the program folder, and the serial devices present are the test's (none unless set).
+struct RealWindow {
     RecordingPrompts prompts;
-    QString device; // the simulator's end of the line
     FakeDeviceListing devices;
     std::unique_ptr<UtilitySeams> production;
     std::unique_ptr<Form1> form;
+
+    Form1& open(const QString& settingsFile, const QString& programFolder,
+                SerialDeviceListing* listing = nullptr) {
+        Form1Seams seams;
+        seams.settingsFile = settingsFile;
+        seams.programFolder = programFolder;
+        seams.recordFile = programFolder + "/updates.jsonl";
+        seams.deviceListing = listing ? listing : &devices;
+        seams.prompts = &prompts;
+        seams.endProcess = [] {};
+        production = std::make_unique<UtilitySeams>(seams);
+        form = std::make_unique<Form1>(seams);
+        production->attachWindow(form.get(), *form);
+        form->Form_Load();
+        return *form;
+    }
+};
+
+// The real window with COM1 mapped to the module simulator's pseudo-terminal.
+struct RealBench {
+    QTemporaryDir dir;
+    SimulatorProcess sim;
+    RealWindow window;
+    RecordingPrompts& prompts = window.prompts;
+    QString device; // the simulator's end of the line
+    Form1* form = nullptr;
     QString received() const { return dir.path() + "/received.bin"; }
 
     QByteArray setUp(const QStringList& simArgs, int sectors) {
@@ -49,17 +73,7 @@ struct RealBench {
         file.write(image);
         file.close();
 
-        Form1Seams seams;
-        seams.settingsFile = settingsFile;
-        seams.programFolder = dir.path();
-        seams.recordFile = dir.path() + "/updates.jsonl";
-        seams.deviceListing = &devices;
-        seams.prompts = &prompts;
-        seams.endProcess = [] {};
-        production = std::make_unique<UtilitySeams>(seams);
-        form = std::make_unique<Form1>(seams);
-        production->attachWindow(form.get(), *form);
-        form->Form_Load();
+        form = &window.open(settingsFile, dir.path());
         form->show();
         return image;
     }

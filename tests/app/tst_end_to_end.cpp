@@ -110,17 +110,9 @@ void TestEndToEnd::adapterGetsComOneAndKeepsIt() {
     SystemSerialDevices present(dir.path() + "/by-id", [] { return QList<PresentDevice>(); });
 
     for (int run = 1; run <= 2; ++run) {
-        RecordingPrompts prompts;
-        Form1Seams seams;
-        seams.settingsFile = settingsFile;
-        seams.programFolder = dir.path();
-        seams.recordFile = dir.path() + "/updates.jsonl";
-        seams.prompts = &prompts;
-        seams.deviceListing = &present;
-        seams.endProcess = [] {};
-        UtilitySeams production(seams);
-        Form1 form(seams);
-        form.Form_Load();
+        RealWindow window;
+        const RecordingPrompts& prompts = window.prompts;
+        Form1& form = window.open(settingsFile, dir.path(), &present);
         QVERIFY2(prompts.messages.isEmpty(), qPrintable(prompts.texts().join(" | ")));
         QVERIFY(form.comItem(1)->isVisible());
         QVERIFY(form.comItem(1)->toolTip().endsWith(link));

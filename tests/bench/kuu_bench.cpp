@@ -2,7 +2,6 @@
 // Each figure that depends on memory or start-up runs in a child process of its own.
 
 #include "ActivityInd.h"
-#include "FakeDeviceListing.h"
 #include "Form1.h"
 #include "LineSettings.h"
 #include "Pty.h"
@@ -136,17 +135,8 @@ int startUp() {
         for (int port = 1; port <= 9; ++port)
             settings.setValue(QStringLiteral("Ports/COM%1").arg(port), dir.path() + "/none");
     }
-    RecordingPrompts prompts; // the "No Com Ports available!" box, answered at once
-    FakeDeviceListing devices;
-    Form1Seams seams;
-    seams.settingsFile = settingsFile;
-    seams.programFolder = dir.path();
-    seams.recordFile = dir.path() + "/updates.jsonl";
-    seams.deviceListing = &devices;
-    seams.prompts = &prompts;
-    UtilitySeams production(seams);
-    Form1 form(seams);
-    form.Form_Load();
+    RealWindow window; // the "No Com Ports available!" box is answered at once
+    Form1& form = window.open(settingsFile, dir.path());
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;
@@ -167,18 +157,8 @@ int quietWindow(bool probing) {
         file.write(
             QStringLiteral("[Settings]\nCOM-Port=1\n[Ports]\nCOM1=%1\n").arg(line.slavePath()).toUtf8());
     }
-    RecordingPrompts prompts;
-    FakeDeviceListing devices;
-    Form1Seams seams;
-    seams.settingsFile = settingsFile;
-    seams.programFolder = dir.path();
-    seams.recordFile = dir.path() + "/updates.jsonl";
-    seams.deviceListing = &devices;
-    seams.prompts = &prompts;
-    seams.endProcess = [] {};
-    UtilitySeams production(seams);
-    Form1 form(seams);
-    form.Form_Load();
+    RealWindow window;
+    Form1& form = window.open(settingsFile, dir.path());
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;

@@ -1,7 +1,6 @@
 // Faults on a real line: the module simulator over a pseudo-terminal misbehaves, or goes away.
 
 #include "AutoSizeLabel.h"
-#include "FakeDeviceListing.h"
 #include "RealBench.h"
 #include "SerialControl.h"
 #include "UpdateEngine.h"
@@ -90,18 +89,9 @@ void TestFaultsOnTheLine::allPortsBusyOrAbsent() {
                               port % 3 == 0 ? device : dir.path() + QStringLiteral("/ttyGONE%1").arg(port));
         settings.setValue("Settings/COM-Port", "3");
     }
-    RecordingPrompts prompts;
-    Form1Seams seams;
-    seams.settingsFile = settingsFile;
-    seams.programFolder = dir.path();
-    seams.recordFile = dir.path() + "/updates.jsonl";
-    FakeDeviceListing devices;
-    seams.deviceListing = &devices;
-    seams.prompts = &prompts;
-    seams.endProcess = [] {};
-    UtilitySeams production(seams);
-    Form1 form(seams);
-    form.Form_Load();
+    RealWindow window;
+    RecordingPrompts& prompts = window.prompts;
+    Form1& form = window.open(settingsFile, dir.path());
     QCOMPARE(prompts.texts(), QStringList{"No Com Ports available!"});
     const QString detail = prompts.messages.first().detail;
     QCOMPARE(detail.count("in use by another program"), 3);
