@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 bool loadRunImage(const QString& given, const QString& programFolder, FirmwareImage& image, QString& error) {
     QString path = given;
@@ -19,7 +20,9 @@ bool loadRunImage(const QString& given, const QString& programFolder, FirmwareIm
         path = programFolder + QLatin1Char('/') + names.first();
     }
     path = QFileInfo(path).absoluteFilePath();
-    const FirmwareImage::Check check = image.load(path);
+    // Before any port is open, a plain sleep is all the waiting there is to do.
+    const FirmwareImage::Check check =
+        image.loadSettled(path, [](double seconds) { QThread::msleep((unsigned long)(seconds * 1000)); });
     if (check == FirmwareImage::Check::Ok)
         return true;
     error = FirmwareImage::refusalText(

@@ -25,7 +25,8 @@ enum class Read { Done, Changed, Failed };
 
 // One read of the whole file. Opened without blocking, so a FIFO put in the image's place
 // cannot hold the window; only a regular file is read.
-Read readOnce(const QByteArray& path, QByteArray& data, FirmwareImage::Check& check, QString& error) {
+Read readOnce(const QByteArray& path, QByteArray& data, timespec& modified, FirmwareImage::Check& check,
+              QString& error) {
     // A serial device is not even opened: opening one raises its DTR line.
     struct stat entry {};
     if (::stat(path.constData(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
@@ -76,6 +77,7 @@ Read readOnce(const QByteArray& path, QByteArray& data, FirmwareImage::Check& ch
     if (got != before.st_size || longer || !statted || !sameFileState(before, after) ||
         !sameFileState(before, named))
         return Read::Changed;
+    modified = before.st_mtim;
     return Read::Done;
 }
 } // namespace
@@ -91,7 +93,7 @@ FirmwareImage::Check FirmwareImage::load(const QString& path) {
     QByteArray data;
     for (int attempt = 1; attempt <= ReadAttempts; ++attempt) {
         Check check = Check::Ok;
-        const Read read = readOnce(name, data, check, error);
+        const Read read = readOnce(name, data, modified, check, error);
         if (read == Read::Failed)
             return check;
         if (read == Read::Done) {
@@ -106,6 +108,34 @@ FirmwareImage::Check FirmwareImage::load(const QString& path) {
             QThread::msleep(RetryPauseMs);
     }
     return Check::Unstable;
+}
+
+FirmwareImage::Check FirmwareImage::loadSettled(const QString& path,
+                                                const std::function<void(double seconds)>& wait) {
+    Check check = load(path);
+    for (int round = 1; check == Check::Ok && recentlyWritten(); ++round) {
+        if (round > SettleRounds) {
+            clear();
+            filePath = path;
+            return Check::Unstable;
+        }
+        const QByteArray before = digest;
+        const timespec modifiedBefore = modified;
+        wait(QuietSeconds);
+        check = load(path);
+        // Unchanged over the quiet time: the writer is done.
+        if (check == Check::Ok && digest == before && modified.tv_sec == modifiedBefore.tv_sec &&
+            modified.tv_nsec == modifiedBefore.tv_nsec)
+            return Check::Ok;
+    }
+    return check;
+}
+
+bool FirmwareImage::recentlyWritten() const {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const double age = double(now.tv_sec - modified.tv_sec) + double(now.tv_nsec - modified.tv_nsec) / 1e9;
+    return age >= 0 && age < QuietSeconds;
 }
 
 QString FirmwareImage::refusalText(Check check, const QString& path, const QString& why) {
@@ -134,4 +164,5 @@ void FirmwareImage::clear() {
     fileLength = 0;
     digest.clear();
     error.clear();
+    modified = timespec{};
 }

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <ctime>
+#include <functional>
 
 // A firmware image as the module receives it: read whole when a session opens it, so every
 // attempt of the session sends the same bytes, whatever happens to the file meanwhile. It is
@@ -15,6 +17,10 @@ public:
 
     enum class Check { Ok, CannotOpen, Empty, TooLarge, Unstable };
 
+    // A file written less than this long ago may be a copy that has only paused.
+    static constexpr double QuietSeconds = 2.0;
+    static constexpr int SettleRounds = 3;
+
     // Sector count for a file length: rounded up.
     static qint64 sectorsFor(qint64 length) { return (length + SectorSize - 1) / SectorSize; }
 
@@ -22,6 +28,12 @@ public:
     // read (an administrator copying a new image over it) is read again a few times, then
     // refused. On any refusal the image is left empty.
     Check load(const QString& path);
+    // Loads the image as load() does; when the file was written moments ago, lets `wait` pass
+    // QuietSeconds and reads it again, until two reads agree (at most SettleRounds times, then
+    // Unstable). A copy that pauses between two writes is so not taken for the whole image.
+    Check loadSettled(const QString& path, const std::function<void(double seconds)>& wait);
+    // The file had been written less than QuietSeconds before it was read.
+    bool recentlyWritten() const;
     void clear();
 
     bool isLoaded() const { return !padded.isEmpty(); }
@@ -46,4 +58,5 @@ private:
     qint64 fileLength = 0;
     QByteArray digest;
     QString error;
+    timespec modified{}; // the file's modification time when it was read
 };

@@ -117,7 +117,17 @@ bool UpdateEngine::loadImage() {
             backToReady();
             return false;
         }
-        const FirmwareImage::Check check = image.load(firmwarePath);
+        // An image written moments ago may be a copy still under way: it is read again once
+        // it has stood still for a while.
+        const FirmwareImage::Check check = image.loadSettled(firmwarePath, [this](double seconds) {
+            io.display.setStatusText(QStringLiteral("Waiting for the image file to be complete..."));
+            warte(seconds);
+            io.display.setStatusText(QString());
+        });
+        if (stopped()) {
+            endStopped();
+            return false;
+        }
         if (check != FirmwareImage::Check::Ok) {
             refuseImage(check);
             return false;

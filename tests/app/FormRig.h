@@ -3,6 +3,7 @@
 #include "AddFile.h"
 #include "FakeDeviceListing.h"
 #include "FakeSerial.h"
+#include "FileAge.h"
 #include "Form1.h"
 #include "RecordingPrompts.h"
 #include "ScriptedModule.h"
@@ -108,6 +109,8 @@ struct FormRig {
         QFile file(programFolder() + "/" + name);
         file.open(QIODevice::WriteOnly);
         file.write(data);
+        file.close();
+        makeOld(programFolder() + "/" + name);
         return data;
     }
 };

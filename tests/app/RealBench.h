@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakeDeviceListing.h"
+#include "FileAge.h"
 #include "Form1.h"
 #include "RecordingPrompts.h"
 #include "SimulatorProcess.h"
@@ -72,6 +73,7 @@ struct RealBench {
         file.open(QIODevice::WriteOnly);
         file.write(image);
         file.close();
+        makeOld(dir.path() + "/QVL-GEN-E2E.bin");
 
         form = &window.open(settingsFile, dir.path());
         form->show();

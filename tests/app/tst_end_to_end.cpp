@@ -2,6 +2,7 @@
 // over a pseudo-terminal; only the message boxes are answered by the test.
 
 #include "AutoSizeLabel.h"
+#include "FileAge.h"
 #include "Form1.h"
 #include "RealBench.h"
 #include "RecordingPrompts.h"
@@ -106,6 +107,7 @@ void TestEndToEnd::adapterGetsComOneAndKeepsIt() {
     QVERIFY(image.open(QIODevice::WriteOnly));
     image.write(QByteArray(65536, '\x3C'));
     image.close();
+    QVERIFY(makeOld(image.fileName()));
     const QString settingsFile = dir.path() + "/config/Kestrune_Update_Utility.ini";
     SystemSerialDevices present(dir.path() + "/by-id", [] { return QList<PresentDevice>(); });
 

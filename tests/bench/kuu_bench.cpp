@@ -2,6 +2,7 @@
 // Each figure that depends on memory or start-up runs in a child process of its own.
 
 #include "ActivityInd.h"
+#include "FileAge.h"
 #include "Form1.h"
 #include "LineSettings.h"
 #include "Pty.h"
@@ -228,6 +229,7 @@ void commandLineFigures(std::vector<Row>& rows) {
             return;
         image.write(QByteArray(8 * 65536, '\x5A'));
     }
+    makeOld(imagePath);
     struct Run {
         double wall = 0, cpu = 0;
         bool ok = false;

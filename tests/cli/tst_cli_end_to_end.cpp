@@ -1,5 +1,6 @@
 // kestrune-update itself against module simulators on pseudo-terminals: several ports at once,
 // a module that never answers beside a good one, a refused image, and the update record.
+#include "FileAge.h"
 #include "Pty.h"
 #include "SimulatorProcess.h"
 
@@ -76,6 +77,8 @@ private slots:
         QFile file(imagePath);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(image);
+        file.close();
+        QVERIFY(makeOld(imagePath));
     }
 
     void twoPortsAtOnceTakeAsLongAsOne() {

@@ -9,6 +9,7 @@
 // A failing session prints the seed and session count that replay it on a new rig.
 #include "FakeSerial.h"
 #include "FaultScript.h"
+#include "FileAge.h"
 #include "LineSettings.h"
 #include "SimWorld.h"
 #include "SoakModule.h"
@@ -143,6 +144,8 @@ void TestSoak::initTestCase() {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(data), qint64(data.size()));
+        file.close();
+        QVERIFY(makeOld(path));
         imagePaths << path;
         const qint64 padded = FirmwareImage::sectorsFor(length) * SectorSize;
         paddedImages << data + QByteArray(int(padded - length), char(0xFF));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakeSerial.h"
+#include "FileAge.h"
 #include "LineSettings.h"
 #include "RecordingPrompts.h"
 #include "ScriptedModule.h"
@@ -42,6 +43,8 @@ struct EngineRig {
         QFile file(imagePath);
         file.open(QIODevice::WriteOnly);
         file.write(data);
+        file.close();
+        makeOld(imagePath);
         return data;
     }
 

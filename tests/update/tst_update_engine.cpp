@@ -23,6 +23,8 @@ private slots:
     void identificationAnswers();
     void closedPortShowsBoxAndWritesNothing();
     void secondSessionStartsFromZero();
+    void imageStillBeingWritten_data();
+    void imageStillBeingWritten();
     void lostLineEndsTheSessionAtOnce_data();
     void lostLineEndsTheSessionAtOnce();
     void strayByteDoesNotShiftLaterAnswers();
@@ -324,6 +326,38 @@ void TestUpdateEngine::secondSessionStartsFromZero() {
     QCOMPARE(elapsedAtProbe, QStringLiteral("0:00:00"));
     QCOMPARE(errorsAtProbe, qint16(0));
     QCOMPARE(rig.engine.state().ErrorCount, qint16(0));
+}
+
+void TestUpdateEngine::imageStillBeingWritten_data() {
+    QTest::addColumn<int>("pieces"); // written one a second after the first, while the session waits
+    QTest::newRow("a copy that pauses once") << 1;
+    QTest::newRow("a copy that never stands still") << 20;
+}
+
+// An image written a moment ago may be a copy that has only paused: it is read again once it
+// has stood still, and a file that never does is refused instead of sent half-written.
+void TestUpdateEngine::imageStillBeingWritten() {
+    QFETCH(int, pieces);
+    EngineRig rig;
+    const QByteArray whole = rig.makeImage(2 * 65536);
+    QFile file(rig.imagePath);
+    QVERIFY(file.resize(65536)); // the first half, written just now
+    for (int piece = 1; piece <= pieces; ++piece)
+        rig.world.at(1200 + 1000 * piece, [&, piece] {
+            QFile more(rig.imagePath);
+            QVERIFY(more.open(QIODevice::Append));
+            more.write(piece == 1 ? whole.mid(65536) : QByteArray(1, 'x'));
+        });
+    rig.engine.StartUpdate();
+    if (pieces == 1) {
+        QCOMPARE(rig.prompts.texts(), QStringList());
+        QCOMPARE(rig.module.completedImage, whole);
+        QCOMPARE(rig.module.announcedCounts, QList<int>{2});
+    } else {
+        QCOMPARE(rig.prompts.messages.size(), 1);
+        QVERIFY(rig.prompts.messages.first().text.contains("kept changing while it was read"));
+        QCOMPARE(rig.announcementCount(), 0);
+    }
 }
 
 void TestUpdateEngine::lostLineEndsTheSessionAtOnce_data() {
