@@ -8,8 +8,15 @@
 #include <QLockFile>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+// Far more than nine ports and an operator's comments ever take.
+constexpr qint64 MaxSettingsBytes = 1 << 20;
 const QByteArray Bom("\xEF\xBB\xBF");
 
 struct Line {
@@ -125,11 +132,24 @@ bool loadSettingsText(const QString& file, SettingsText& settings, QString& erro
         settings = SettingsText();
         return true;
     }
-    if (!existing.open(QIODevice::ReadOnly)) {
-        error = existing.errorString();
+    // Opened without waiting and read only when it is a plain file of a sensible size: a FIFO
+    // or a link to a device put in its place must not hold the program at start-up.
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat seen {};
+    if (fd < 0 || ::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode) || seen.st_size > MaxSettingsBytes) {
+        error = fd < 0                   ? QString::fromLocal8Bit(std::strerror(errno))
+                : !S_ISREG(seen.st_mode) ? QStringLiteral("it is not a regular file")
+                                         : QStringLiteral("it is larger than any settings file");
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
-    settings = SettingsText(existing.readAll());
+    if (!existing.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        error = existing.errorString();
+        ::close(fd);
+        return false;
+    }
+    settings = SettingsText(existing.read(MaxSettingsBytes));
     return true;
 }
 

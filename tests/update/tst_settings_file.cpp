@@ -1,9 +1,11 @@
 // Tests of the settings file, read and written byte for byte.
 #include "SettingsFile.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 class TestSettingsFile : public QObject {
     Q_OBJECT
@@ -11,6 +13,8 @@ private slots:
     void storesOnlyItsLine_data();
     void storesOnlyItsLine();
     void unwritablePlaceIsReported();
+    void notAPlainFileIsNotRead_data();
+    void notAPlainFileIsNotRead();
 };
 
 void TestSettingsFile::storesOnlyItsLine_data() {
@@ -79,6 +83,32 @@ void TestSettingsFile::unwritablePlaceIsReported() {
     error.clear();
     QVERIFY(!storeSettingsValue(dir.path() + "/folder.ini", "Settings", "COM-Port", "3", error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestSettingsFile::notAPlainFileIsNotRead_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";              // would wait for a writer for good
+    QTest::newRow("link to /dev/zero") << "zero"; // would grow without end
+}
+
+// Start-up reads the file before the window shows: what is not a plain file reads as no
+// settings at once, and storing into it is refused.
+void TestSettingsFile::notAPlainFileIsNotRead() {
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/Kestrune_Update_Utility.ini";
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        QVERIFY(QFile::link("/dev/zero", path));
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(storedPortNumber(path), qint16(0));
+    QVERIFY(readSettingsValue(path, "Ports", "COM1").isNull());
+    QString error;
+    QVERIFY(!storeSettingsValue(path, "Settings", "COM-Port", "3", error));
+    QCOMPARE(error, QStringLiteral("it is not a regular file"));
+    QVERIFY(took.elapsed() < 5000);
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)
