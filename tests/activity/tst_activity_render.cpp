@@ -44,6 +44,8 @@ class TestActivityRender : public QObject {
     Q_OBJECT
 
 private slots:
+    void framesShownAgainMatchDrawnOnes_data();
+    void framesShownAgainMatchDrawnOnes();
     // Each probe is "radii@degrees=X": X is the colour expected there, F fore,
     // B back, K black, W white.
     void probes_data() {
@@ -188,6 +190,41 @@ private slots:
         }
     }
 };
+
+void TestActivityRender::framesShownAgainMatchDrawnOnes_data() {
+    QTest::addColumn<QList<qint32>>("styles"); // one full turn in each, one after the other
+    QTest::newRow("ring arrow, three turns") << QList<qint32>{RingArrow, RingArrow, RingArrow};
+    QTest::newRow("every style, and back")
+        << QList<qint32>{TwoToneDisc, ClockHands, Needle, RingArrow, TwoToneDisc};
+}
+
+// A frame shown again from the frames already drawn must be pixel for pixel the frame the
+// renderer draws, fill state carried from frame to frame included, also after a colour change.
+void TestActivityRender::framesShownAgainMatchDrawnOnes() {
+    QFETCH(QList<qint32>, styles);
+    ActivityInd ind;
+    setUp(ind, QSize(113, 105), styles.first(), 0, kButtonFace, kGreen);
+    QImage reference(ind.size(), QImage::Format_RGB32);
+    DrawState state = ind.drawState();
+    const ColorResolver resolve = [&ind](quint32 c) { return ind.XlatColor(c); };
+    for (int turn = 0; turn < styles.size(); ++turn) {
+        ind.SetStyle(styles[turn]);
+        renderFrame(reference, {styles[turn], qint16(ind.Step()), ind.BackColor(), ind.ForeColor()}, state,
+                    resolve);
+        if (turn == 2) { // a system colour from here on
+            ind.SetForeColor(kActiveCaption);
+            renderFrame(reference, {styles[turn], qint16(ind.Step()), ind.BackColor(), ind.ForeColor()},
+                        state, resolve);
+        }
+        for (int step = 0; step <= 100; step += 10) {
+            ind.SetStep(step);
+            renderFrame(reference, {styles[turn], qint16(step), ind.BackColor(), ind.ForeColor()}, state,
+                        resolve);
+            QVERIFY2(ind.backBuffer() == reference,
+                     qPrintable(QStringLiteral("turn %1, step %2").arg(turn).arg(step)));
+        }
+    }
+}
 
 QTEST_MAIN(TestActivityRender)
 #include "tst_activity_render.moc"

@@ -228,7 +228,14 @@ void ActivityInd::drawFrame() {
     // must still match its size when a setter draws before that.
     fitBuffer();
     const activity::FrameInput input{m_style, m_step, m_backColor, m_foreColor};
-    activity::renderFrame(m_actBuf, input, m_drawState, [this](quint32 c) { return XlatColor(c); });
+    const activity::ColorResolver resolve = [this](quint32 c) { return XlatColor(c); };
+    const activity::FrameCache::Key key =
+        activity::FrameCache::keyFor(m_actBuf.size(), input, m_drawState, resolve);
+    if (m_actBuf.isNull() || !m_frames.find(key, m_actBuf, m_drawState)) {
+        activity::renderFrame(m_actBuf, input, m_drawState, resolve);
+        if (!m_actBuf.isNull())
+            m_frames.store(key, m_actBuf, m_drawState);
+    }
     ++m_frameCount;
 }
 

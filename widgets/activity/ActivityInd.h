@@ -2,6 +2,7 @@
 
 #include "ActivityPropertyBag.h"
 #include "ActivityRenderer.h"
+#include "FrameCache.h"
 
 #include <QImage>
 #include <QString>
@@ -79,6 +80,7 @@ private:
 
     QImage m_actBuf;
     activity::DrawState m_drawState;
+    activity::FrameCache m_frames;
     // Set when a setter has drawn a frame that has not been shown yet; the paint
     // that follows shows it instead of drawing the same frame a second time.
     bool m_frameWaiting = false;
