@@ -91,24 +91,37 @@ QString PortMap::toolTip(int com) const {
     return parts.join(QStringLiteral(" — "));
 }
 
-PortAssignmentResult applyPortAssignment(const QString& settingsFile, const SerialDeviceListing& listing) {
+namespace {
+// One pass over the file as it stands: its lines, and the numbers new devices get.
+PortAssignmentResult assignFrom(const SettingsText& settings, const QList<PresentDevice>& present) {
     PortAssignmentResult result;
-    // Listed before the lock: it may take a moment, and needs nothing from the file.
-    const QList<PresentDevice> present = listing.devices();
-    const SettingsLock held(settingsFile);
-    SettingsText settings;
-    QString readError;
-    const bool readable = loadSettingsText(settingsFile, settings, readError);
     for (int com = FirstComPort; com <= LastComPort; ++com) {
         const QString value = settings.value(PortsSection, comKey(com));
         if (!value.isNull())
             result.map.lines.insert(com, value);
     }
     result.map.present = present;
-
     const PortAssignment assignment = assignComPorts(result.map.lines, result.map.present);
     result.added = assignment.added;
     result.unassigned = assignment.unassigned;
+    return result;
+}
+} // namespace
+
+PortAssignmentResult applyPortAssignment(const QString& settingsFile, const SerialDeviceListing& listing) {
+    const QList<PresentDevice> present = listing.devices();
+    SettingsText settings;
+    QString readError;
+    bool readable = loadSettingsText(settingsFile, settings, readError);
+    PortAssignmentResult result = assignFrom(settings, present);
+    if (result.added.isEmpty())
+        return result;
+
+    // Something to write: again under the lock, so that a window and a command line started
+    // together do not lose each other's new lines.
+    const SettingsLock held(settingsFile);
+    readable = loadSettingsText(settingsFile, settings, readError);
+    result = assignFrom(settings, present);
     if (result.added.isEmpty())
         return result;
     QString unwritable;

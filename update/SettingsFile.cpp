@@ -133,7 +133,13 @@ bool loadSettingsText(const QString& file, SettingsText& settings, QString& erro
         return true;
     }
     // Opened without waiting and read only when it is a plain file of a sensible size: a FIFO
-    // or a link to a device put in its place must not hold the program at start-up.
+    // or a link to a device put in its place must not hold the program at start-up. A serial
+    // device is not even opened (opening raises its DTR line).
+    struct stat entry {};
+    if (::stat(QFile::encodeName(file).constData(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
+        error = QStringLiteral("it is not a regular file");
+        return false;
+    }
     const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat seen {};
     if (fd < 0 || ::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode) || seen.st_size > MaxSettingsBytes) {

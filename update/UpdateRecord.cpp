@@ -95,6 +95,11 @@ bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QSt
     line.append('\n');
 
     const QByteArray path = QFile::encodeName(file);
+    struct stat existing {};
+    if (::stat(path.constData(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        error = QStringLiteral("%1 is not a regular file").arg(file);
+        return false; // not even opened: a serial device would see its DTR line raised
+    }
     int fd;
     do
         fd =

@@ -150,7 +150,7 @@ void UpdateEngine::interrupt() {
 
 void UpdateEngine::abandonSession(const QString& why) {
     if (active && report.outcome == SessionOutcome::None)
-        finish(SessionOutcome::Interrupted, why + QStringLiteral(" The module was not updated."));
+        finish(SessionOutcome::Interrupted, why + QStringLiteral(" The module may not have been updated."));
 }
 
 void UpdateEngine::onLineLost() {

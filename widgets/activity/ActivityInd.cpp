@@ -247,6 +247,7 @@ void ActivityInd::fitBuffer() {
         return;
     }
     m_actBuf = QImage(size(), QImage::Format_RGB32);
+    m_frames.clear(); // frames of the old size are of no more use
     // Not a frame, only keeps freshly allocated memory from ever being shown.
     m_actBuf.fill(Qt::black);
 }

@@ -31,6 +31,7 @@ public:
     // The frame and the drawing state it leaves, when it was drawn before.
     bool find(const Key& key, QImage& frame, DrawState& after) const;
     void store(const Key& key, const QImage& frame, const DrawState& after);
+    void clear() { entries.clear(); }
 
 private:
     static constexpr int MaxFrames = 64;
