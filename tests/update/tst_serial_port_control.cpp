@@ -2,8 +2,9 @@
 // module on the master side and checks the bytes on the wire both ways, the receive events,
 // the output back-pressure, the open failures and a peer that hangs up.
 
+#include "FakeDeviceListing.h"
 #include "LineSettings.h"
-#include "PortDevices.h"
+#include "PortAssignment.h"
 #include "Pty.h"
 #include "QtEventPass.h"
 #include "SerialPortControl.h"
@@ -579,8 +580,8 @@ void TestSerialPortControl::portMapping() {
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(settings);
     }
-    QCOMPARE(::deviceForComPort(path, port), device);
-    // [Ports] is read, never written.
+    QCOMPARE(applyPortAssignment(path, FakeDeviceListing()).map.deviceFor(port), device);
+    // With no device present, [Ports] is read, never written.
     QFile file(path);
     if (settings.isNull()) {
         QVERIFY(!file.exists());
@@ -604,7 +605,8 @@ void TestSerialPortControl::opensTheDeviceMappedForItsPort() {
                    "\nCOM5=" + QFile::encodeName(missing) + "\n");
     }
     QtEventPass pass;
-    SerialPortControl control(pass, [&](int port) { return ::deviceForComPort(settings, port); });
+    const PortMap ports = applyPortAssignment(settings, FakeDeviceListing()).map;
+    SerialPortControl control(pass, [&](int port) { return ports.deviceFor(port); });
 
     control.setCommPort(5);
     QVERIFY(!control.setPortOpen(true));
