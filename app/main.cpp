@@ -1,10 +1,10 @@
 // The window's program: names the application, builds the production seams and shows Form1.
 #include "Form1.h"
+#include "SettingsFile.h"
 #include "UtilitySeams.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QSettings>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -15,11 +15,8 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("invalid.kestrune.update_utility"));
 
     Form1Seams seams;
-    // $XDG_CONFIG_HOME/Kestrune_Update_Utility/Kestrune_Update_Utility.ini
-    seams.settingsFile =
-        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrune_Update_Utility"),
-                  QStringLiteral("Kestrune_Update_Utility"))
-            .fileName();
+    // Only the name: nothing may open the file before its reader has checked it.
+    seams.settingsFile = defaultSettingsFile();
     seams.programFolder = QDir::cleanPath(QCoreApplication::applicationDirPath());
     UtilitySeams production(seams);
 

@@ -3,16 +3,15 @@
 
 #include "LineSettings.h"
 #include "SerialPortControl.h"
+#include "SettingsFile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMap>
-#include <QSettings>
 #include <algorithm>
 
 QString cliSettingsFile() {
-    const QString name = QStringLiteral("Kestrune_Update_Utility");
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, name, name).fileName();
+    return defaultSettingsFile();
 }
 
 PortAssignmentResult cliPortMap(const QString& settingsFile) {

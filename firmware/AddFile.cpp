@@ -6,15 +6,14 @@
 #include "FileTests.h"
 #include "FirmwareImage.h"
 #include "Prompts.h"
+#include "SafeFileWrite.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,8 +32,8 @@ QString imageText(const QString& source, const QString& what) {
     return QStringLiteral("The firmware image %1 %2").arg(shown(source), what);
 }
 
-QString cannotWrite(const QString& destination, int error) {
-    return QStringLiteral("%1 cannot be written: %2").arg(shown(destination), qt_error_string(error));
+QString cannotWrite(const QString& destination, const QString& why) {
+    return QStringLiteral("%1 cannot be written: %2").arg(shown(destination), why);
 }
 
 // A descriptor that is closed when it goes out of scope.
@@ -89,69 +88,10 @@ bool openSource(const QString& source, Descriptor& in, struct stat& seen, QStrin
     return error.isEmpty();
 }
 
-// The copy under a hidden name of its own beside the destination. It is always a new file,
-// never opened through a link, so a name planted in a shared folder cannot lead the copy
-// elsewhere; hidden, so a copy cut short is not offered as an image. Removed again unless kept.
-class TemporaryCopy {
-public:
-    ~TemporaryCopy() {
-        file.close();
-        if (!path.isEmpty())
-            ::unlink(QFile::encodeName(path).constData());
-    }
-
-    // 0 once created, else the errno of the last attempt.
-    int create(const QString& folder, const QString& name) {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const QString candidate =
-                QStringLiteral("%1/.%2.%3")
-                    .arg(folder, name, QString::number(QRandomGenerator::global()->generate(), 36));
-            file.reset(::open(QFile::encodeName(candidate).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-            if (file.get() >= 0) {
-                path = candidate;
-                return 0;
-            }
-            if (errno != EEXIST)
-                break;
-        }
-        return errno;
-    }
-    int fd() const { return file.get(); }
-    bool close() { return file.close(); }
-    // Renames the closed copy over `destination`; from then on it is no longer removed.
-    bool renameOver(const QString& destination) {
-        if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(destination).constData()) != 0)
-            return false;
-        path.clear();
-        return true;
-    }
-
-private:
-    Descriptor file;
-    QString path;
-};
-
-bool writeAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        const ssize_t put = ::write(fd, data, length);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = EIO;
-            return false;
-        }
-        data += put;
-        length -= size_t(put);
-    }
-    return true;
-}
-
 // Copies exactly as many bytes as the source held when it was opened. More arriving means
 // a writer is still appending to it, fewer that it was cut: either way the copy would not be
 // the image the operator chose, and a growing source must never fill the disk.
-bool copyBytes(int in, qint64 expected, int out, const QString& source, const QString& destination,
+bool copyBytes(int in, qint64 expected, SafeFileWrite& out, const QString& source, const QString& destination,
                EventPass& events, QString& error) {
     std::vector<char> buffer(FirmwareImage::SectorSize);
     qint64 copied = 0;
@@ -170,8 +110,9 @@ bool copyBytes(int in, qint64 expected, int out, const QString& source, const QS
         copied += got;
         if (copied > expected)
             break;
-        if (!writeAll(out, buffer.data(), size_t(got))) {
-            error = cannotWrite(destination, errno);
+        QString why;
+        if (!out.write(buffer.data(), size_t(got), why)) {
+            error = cannotWrite(destination, why);
             return false;
         }
         // Up to 16 MiB from a slow share take a while; the window stays live meanwhile.
@@ -192,12 +133,16 @@ bool copyReplacing(const QString& source, const QString& programFolder, const QS
     if (!openSource(source, in, seen, error))
         return false;
     const QString destination = programFolder + QLatin1Char('/') + name;
-    TemporaryCopy copy;
-    if (const int why = copy.create(programFolder, name)) {
+    // Through a hidden temporary file beside the destination, never opened through a link, so a
+    // name planted in a shared folder cannot lead the copy elsewhere and a copy cut short is
+    // neither offered as an image nor put in place of a good one.
+    SafeFileWrite copy(QFile::encodeName(destination));
+    QString why;
+    if (!copy.open(why)) {
         error = cannotWrite(destination, why);
         return false;
     }
-    if (!copyBytes(in.get(), seen.st_size, copy.fd(), source, destination, events, error))
+    if (!copyBytes(in.get(), seen.st_size, copy, source, destination, events, error))
         return false;
     // The right number of bytes is not enough: a file rewritten in place while it was copied
     // (cp over it) would leave old bytes followed by new ones, under the old time.
@@ -210,13 +155,12 @@ bool copyReplacing(const QString& source, const QString& programFolder, const QS
     // The library takes the newest file as the image to send, so the copy keeps the source's
     // time: an older image added later must not become the newest.
     const timespec times[2] = {seen.st_atim, seen.st_mtim};
-    if (::futimens(copy.fd(), times) != 0 || ::fsync(copy.fd()) != 0 || !copy.close()) {
-        error = cannotWrite(destination, errno);
+    if (::futimens(copy.fd(), times) != 0) {
+        error = cannotWrite(destination, qt_error_string(errno));
         return false;
     }
-    // Renamed in one step, so a failed copy never leaves a half-written image where a good one stood.
-    if (!copy.renameOver(destination)) {
-        error = QStringLiteral("%1 cannot be replaced: %2").arg(shown(destination), qt_error_string(errno));
+    if (!copy.commit(why)) {
+        error = cannotWrite(destination, why);
         return false;
     }
     return true;

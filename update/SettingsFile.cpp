@@ -1,22 +1,31 @@
 // The settings file as bytes: finding, reading and rewriting one key=value line.
 #include "SettingsFile.h"
 
+#include "SafeFileWrite.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QLockFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <cerrno>
-#include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 // Far more than nine ports and an operator's comments ever take.
-constexpr qint64 MaxSettingsBytes = 1 << 20;
+constexpr qsizetype MaxSettingsBytes = 1 << 20;
+
+QString notRegularText() {
+    return QStringLiteral("it is not a regular file");
+}
+
+QString oversizeText() {
+    return QStringLiteral("it is larger than 1 MiB");
+}
 const QByteArray Bom("\xEF\xBB\xBF");
 
 struct Line {
@@ -126,61 +135,128 @@ bool SettingsText::setValue(const QString& section, const QString& key, const QS
     return true;
 }
 
-bool loadSettingsText(const QString& file, SettingsText& settings, QString& error) {
-    QFile existing(file);
-    if (!existing.exists()) {
-        settings = SettingsText();
-        return true;
-    }
-    // Opened without waiting and read only when it is a plain file of a sensible size: a FIFO
-    // or a link to a device put in its place must not hold the program at start-up. A serial
-    // device is not even opened (opening raises its DTR line).
-    struct stat entry {};
-    if (::stat(QFile::encodeName(file).constData(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
-        error = QStringLiteral("it is not a regular file");
+namespace {
+QString systemError() {
+    return systemErrorText(errno);
+}
+
+// The file's bytes, read only when it is a plain file of a sensible size: a FIFO or a link to a
+// device put in its place must not hold the program at start-up (nor a sparse giant fill its
+// memory). A device is not even opened: opening a serial device raises its DTR line.
+bool readSettingsBytes(const QByteArray& path, QByteArray& bytes, QString& error) {
+    struct stat named {};
+    if (::stat(path.constData(), &named) != 0) {
+        if (errno == ENOENT)
+            return true; // no file yet (a link to nothing counts as none): no settings, nothing wrong
+        error = systemError();
         return false;
     }
-    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (!S_ISREG(named.st_mode)) {
+        error = notRegularText();
+        return false;
+    }
+    if (named.st_size > MaxSettingsBytes) {
+        error = oversizeText();
+        return false;
+    }
+    // Without waiting, and checked again once open: the name may have been swapped meanwhile.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = systemError();
+        return false;
+    }
     struct stat seen {};
-    if (fd < 0 || ::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode) || seen.st_size > MaxSettingsBytes) {
-        error = fd < 0                   ? QString::fromLocal8Bit(std::strerror(errno))
-                : !S_ISREG(seen.st_mode) ? QStringLiteral("it is not a regular file")
-                                         : QStringLiteral("it is larger than any settings file");
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    if (!existing.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        error = existing.errorString();
+    if (::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode) || seen.st_size > MaxSettingsBytes) {
+        error = !S_ISREG(seen.st_mode) ? notRegularText() : oversizeText();
         ::close(fd);
         return false;
     }
-    settings = SettingsText(existing.read(MaxSettingsBytes));
+    // Bounded even when the file grows while it is read.
+    bytes.resize(MaxSettingsBytes + 1);
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t part = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (part < 0 && errno == EINTR)
+            continue;
+        if (part < 0) {
+            error = systemError();
+            ::close(fd);
+            bytes.clear();
+            return false;
+        }
+        if (part == 0)
+            break;
+        got += part;
+    }
+    ::close(fd);
+    bytes.truncate(got);
+    if (got > MaxSettingsBytes) {
+        error = oversizeText();
+        bytes.clear();
+        return false;
+    }
     return true;
+}
+} // namespace
+
+QString defaultSettingsFile() {
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // A relative value is invalid and must be ignored, as for every XDG base directory.
+    if (config.isEmpty() || !QDir::isAbsolutePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/Kestrune_Update_Utility/Kestrune_Update_Utility.ini");
+}
+
+bool loadSettingsText(const QString& file, SettingsText& settings, QString& error) {
+    QByteArray bytes;
+    const bool read = readSettingsBytes(QFile::encodeName(file), bytes, error);
+    settings = SettingsText(bytes);
+    return read;
+}
+
+QString settingsFileNote(const QString& file) {
+    SettingsText ignored;
+    QString why;
+    if (loadSettingsText(file, ignored, why))
+        return QString();
+    return QStringLiteral("The settings file %1 cannot be used: %2; no settings are used.")
+        .arg(QDir::toNativeSeparators(file), why);
 }
 
 bool saveSettingsText(const QString& file, const SettingsText& settings, QString& error) {
-    if (!QDir().mkpath(QFileInfo(file).absolutePath())) {
+    if (settings.bytes().size() > MaxSettingsBytes) {
+        error = QStringLiteral("the settings would be larger than 1 MiB");
+        return false;
+    }
+    QByteArray target = QFile::encodeName(file);
+    // An operator who keeps the file elsewhere and links it here keeps the link: the new
+    // content replaces the file the link leads to. The temporary file is never opened through
+    // a link.
+    struct stat named {};
+    if (::lstat(target.constData(), &named) == 0 && S_ISLNK(named.st_mode)) {
+        char* resolved = ::realpath(target.constData(), nullptr);
+        if (resolved == nullptr) {
+            error = errno == ENOENT ? QStringLiteral("it is a symbolic link to a file that does not exist")
+                                    : systemError();
+            return false;
+        }
+        target = QByteArray(resolved);
+        std::free(resolved);
+    } else if (!QDir().mkpath(QFileInfo(file).absolutePath())) {
         error = QStringLiteral("its folder cannot be made");
         return false;
     }
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)) {
-        error = out.errorString();
-        return false;
-    }
-    if (out.write(settings.bytes()) != settings.bytes().size() || !out.commit()) {
-        error = out.errorString();
-        return false;
-    }
-    return true;
+    return writeFileWhole(target, settings.bytes(), error);
 }
 
-QString readSettingsValue(const QString& file, const QString& section, const QString& key) {
+QString readSettingsValue(const QString& file, const QString& section, const QString& key, QString* note) {
     SettingsText settings;
-    QString ignored;
-    if (!loadSettingsText(file, settings, ignored))
+    QString why;
+    if (!loadSettingsText(file, settings, why)) {
+        if (note != nullptr)
+            *note = why;
         return QString();
+    }
     return settings.value(section, key);
 }
 
@@ -198,17 +274,25 @@ bool storeSettingsValue(const QString& file, const QString& section, const QStri
                         QString& error) {
     const SettingsLock held(file);
     SettingsText settings;
+    // A file that cannot be read (not a plain file, too large) is never written over.
     if (!loadSettingsText(file, settings, error))
         return false;
+    const QByteArray before = settings.bytes();
     if (!settings.setValue(section, key, value)) {
         error = QStringLiteral("the value for %1 holds a line break").arg(key);
         return false;
     }
+    // Nothing to change is nothing to write: a file the operator made read-only to pin the
+    // port stays untouched and raises no complaint.
+    struct stat existing {};
+    if (settings.bytes() == before && ::stat(QFile::encodeName(file).constData(), &existing) == 0)
+        return true;
     return saveSettingsText(file, settings, error);
 }
 
-qint16 storedPortNumber(const QString& settingsFile) {
-    QString text = readSettingsValue(settingsFile, QStringLiteral("Settings"), QStringLiteral("COM-Port"));
+qint16 storedPortNumber(const QString& settingsFile, QString* note) {
+    QString text =
+        readSettingsValue(settingsFile, QStringLiteral("Settings"), QStringLiteral("COM-Port"), note);
     if (text.isNull())
         text = QStringLiteral("0");
     static const QRegularExpression digits(QStringLiteral("^[0-9]{1,2}$"));

@@ -50,19 +50,34 @@ private:
     std::unique_ptr<QLockFile> lock;
 };
 
-// An absent file gives an empty text. False, with the reason, when the file cannot be read.
+// $XDG_CONFIG_HOME/Kestrune_Update_Utility/Kestrune_Update_Utility.ini; ~/.config/... when the
+// variable is unset, empty or not an absolute path. Only a name: nothing is opened.
+QString defaultSettingsFile();
+
+// An absent file gives an empty text. False, with the reason and an empty text, when the file
+// cannot be read: it is not a regular file (a FIFO, a device or a link to one, a folder) or is
+// larger than 1 MiB — checked before it is opened, opened without waiting, read bounded — or
+// the system refuses it. Such a file counts as no settings and is never written.
 bool loadSettingsText(const QString& file, SettingsText& settings, QString& error);
-// Replaces the file atomically, making its folder when needed. False, with the reason, when the
-// file cannot be written.
+// The sentence for the operator when the file exists but cannot be used, else empty text:
+// "The settings file … cannot be used: it is not a regular file; no settings are used."
+QString settingsFileNote(const QString& file);
+// Replaces the file whole or not at all (see SafeFileWrite), making its folder when needed; a
+// symbolic link is kept and the file it leads to replaced. Refused when the file is not a
+// regular file or its mode takes the owner's write permission away (also for root). False,
+// with the reason as the system words it ("No space left on device"), when it cannot be
+// written; the old file then keeps every byte.
 bool saveSettingsText(const QString& file, const SettingsText& settings, QString& error);
 
-// Null when the file, the section or the key is absent (or the file cannot be read).
-QString readSettingsValue(const QString& file, const QString& section, const QString& key);
-// Writes one `key=value` line as described above. False, with the reason, when the file cannot
-// be read or written.
+// Null when the file, the section or the key is absent, or the file cannot be read (`note`
+// then, when given, gets the reason).
+QString readSettingsValue(const QString& file, const QString& section, const QString& key,
+                          QString* note = nullptr);
+// Writes one `key=value` line as described above; a file that would not change is not written.
+// False, with the reason, when the file cannot be read or written.
 bool storeSettingsValue(const QString& file, const QString& section, const QString& key, const QString& value,
                         QString& error);
 
 // The stored COM port number. Only the utility writes it, as a bare number from 0 to 9; anything
 // else (a hand edit, a damaged file) counts as 0, "no port".
-qint16 storedPortNumber(const QString& settingsFile);
+qint16 storedPortNumber(const QString& settingsFile, QString* note = nullptr);

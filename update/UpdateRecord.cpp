@@ -1,13 +1,15 @@
 // The record of updates: the line of one finished session, the record file and its appending.
 #include "UpdateRecord.h"
 
+#include "SafeFileWrite.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,7 +83,120 @@ QString defaultRecordFile() {
 
 namespace {
 QString systemError() {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return systemErrorText(errno);
+}
+
+// Another writer holds the record only for one line, so a lock that stays taken belongs to a
+// program that hangs: given up after a while instead of waiting with it.
+constexpr int LockAttempts = 500;
+constexpr useconds_t LockRetryMicroseconds = 10000;
+
+bool lockRecord(int fd) {
+    for (int attempt = 0; attempt < LockAttempts; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        ::usleep(LockRetryMicroseconds);
+    }
+    errno = EWOULDBLOCK;
+    return false;
+}
+
+bool writeAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t put = ::write(fd, data, length);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += put;
+        length -= size_t(put);
+    }
+    return true;
+}
+
+// Root may append to anything; a record the owner may not write was made read-only on purpose.
+bool readOnlyRefusal(const struct stat& seen, QString& error) {
+    if (seen.st_mode == 0 || (seen.st_mode & S_IWUSR) != 0)
+        return true;
+    error = QStringLiteral("it is read-only");
+    return false;
+}
+
+// Opens the record for appending, refusing anything but a regular file. A symbolic link to one
+// is followed: a bench may keep its record on a share and link it here.
+int openRecord(const QByteArray& path, QString& error) {
+    struct stat existing {};
+    if (::stat(path.constData(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        error = QStringLiteral("it is not a regular file");
+        return -1; // not even opened: a serial device would see its DTR line raised
+    }
+    if (!readOnlyRefusal(existing, error))
+        return -1;
+    // Read access too, for the look at the last byte; a record only its writers may write
+    // (mode 0200) is appended to without that look.
+    int fd = -1;
+    for (const int access : {O_RDWR, O_WRONLY}) {
+        do
+            fd = ::open(path.constData(), access | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                        0644);
+        while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || errno != EACCES)
+            break;
+    }
+    if (fd < 0) {
+        error = systemError();
+        return -1;
+    }
+    // Opened without waiting: a FIFO or a device swapped in after the look above would
+    // otherwise hold the program for good. Only a regular file takes the record.
+    struct stat seen {};
+    if (::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode)) {
+        ::close(fd);
+        error = QStringLiteral("it is not a regular file");
+        return -1;
+    }
+    if (!readOnlyRefusal(seen, error)) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, O_APPEND); // blocking again: the line must go out whole
+    return fd;
+}
+
+// Appends one line under the lock. A record whose last line was cut short (a full disk before
+// this version, an editor) gets its newline first, so that the new line stands on its own; a
+// line that does not go out whole is taken back, so that no reader meets half a line.
+bool appendLine(int fd, const QByteArray& line, QString& error) {
+    if (!lockRecord(fd)) {
+        error = errno == EWOULDBLOCK ? QStringLiteral("another program has held it locked for 5 s")
+                                     : systemError();
+        return false;
+    }
+    struct stat before {};
+    if (::fstat(fd, &before) != 0) {
+        error = systemError();
+        return false;
+    }
+    QByteArray out = line;
+    char last = '\n';
+    if (before.st_size > 0 && ::pread(fd, &last, 1, before.st_size - 1) == 1 && last != '\n')
+        out.prepend('\n');
+    if (!writeAll(fd, out.constData(), size_t(out.size()))) {
+        error = systemError();
+        if (::ftruncate(fd, before.st_size) != 0)
+            error += QStringLiteral("; the part written could not be removed: %1").arg(systemError());
+        return false;
+    }
+    if (::fsync(fd) != 0) {
+        error = QStringLiteral("it cannot be flushed to disk: %1").arg(systemError());
+        return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -94,52 +209,13 @@ bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QSt
     QByteArray line = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact);
     line.append('\n');
 
-    const QByteArray path = QFile::encodeName(file);
-    struct stat existing {};
-    if (::stat(path.constData(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        error = QStringLiteral("%1 is not a regular file").arg(file);
-        return false; // not even opened: a serial device would see its DTR line raised
-    }
-    int fd;
-    do
-        fd =
-            ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        error = QStringLiteral("%1 cannot be opened: %2").arg(file, systemError());
+    const int fd = openRecord(QFile::encodeName(file), error);
+    if (fd < 0)
         return false;
-    }
-    // Opened without waiting: a FIFO or a device put where the record belongs would otherwise
-    // hold the program for good. Only a regular file takes the record.
-    struct stat seen {};
-    if (::fstat(fd, &seen) != 0 || !S_ISREG(seen.st_mode)) {
-        ::close(fd);
-        error = QStringLiteral("%1 is not a regular file").arg(file);
-        return false;
-    }
-    ::fcntl(fd, F_SETFL, O_APPEND); // blocking again: the line must go out whole
-    // One write of the whole line: split into several, another session's line could land
-    // between the pieces.
-    ssize_t written;
-    do
-        written = ::write(fd, line.constData(), size_t(line.size()));
-    while (written < 0 && errno == EINTR);
-    bool ok = true;
-    if (written < 0) {
-        error = QStringLiteral("%1 cannot be written: %2").arg(file, systemError());
-        ok = false;
-    } else if (written != line.size()) {
-        error = QStringLiteral("%1 took only %2 of %3 bytes (is the disk full?)")
-                    .arg(file)
-                    .arg(written)
-                    .arg(line.size());
-        ok = false;
-    } else if (::fsync(fd) != 0) {
-        error = QStringLiteral("%1 cannot be flushed to disk: %2").arg(file, systemError());
-        ok = false;
-    }
+    bool ok = appendLine(fd, line, error);
+    // Closing also gives up the lock.
     if (::close(fd) != 0 && ok) {
-        error = QStringLiteral("%1 cannot be closed: %2").arg(file, systemError());
+        error = QStringLiteral("it cannot be closed: %1").arg(systemError());
         ok = false;
     }
     return ok;

@@ -45,8 +45,12 @@ UpdateRecordEntry updateRecordEntry(const SessionReport& report, const QString& 
 // is unset, empty or not an absolute path.
 QString defaultRecordFile();
 
-// Appends the entry as one line, making the folder when it is missing. The line goes out in a
-// single write in append mode, so sessions that end at the same moment (several ports of the
-// command line, the window beside it) never interleave their lines; it is flushed to disk
-// before this returns. False, with the reason, when the record cannot be written.
+// Appends the entry as one line, making the folder when it is missing. The record is only ever
+// appended to, by every front end at once: the line goes out in append mode under an exclusive
+// lock on the file (given up after 5 s), so sessions that end at the same moment (several ports
+// of the command line, the window beside it) never interleave their lines. It always starts on
+// a line of its own, and it is flushed to disk before this returns. A line that does not go out
+// whole (a full disk) is cut off again, so the record keeps its old bytes. Only a regular file
+// (or a symbolic link to one) is opened. False, with the reason alone ("No space left on
+// device", "it is not a regular file"), when the record cannot be written.
 bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QString& error);

@@ -273,14 +273,17 @@ void TestAddFile::unusableSourceIsRefused() {
 
 void TestAddFile::copyKeepsTimeAndLeavesLinksAlone_data() {
     QTest::addColumn<bool>("libraryFileExists");
-    QTest::newRow("new name") << false;
-    QTest::newRow("replacing, answered OK") << true;
+    QTest::addColumn<int>("size");
+    QTest::newRow("new name") << false << 65536 + 5;
+    QTest::newRow("replacing, answered OK") << true << 65536 + 5;
+    QTest::newRow("exactly 255 sectors") << false << 255 * 65536;
 }
 
 // A "<name>.part" link planted in a shared program folder must not lead the copy to its target.
 void TestAddFile::copyKeepsTimeAndLeavesLinksAlone() {
     QFETCH(bool, libraryFileExists);
-    const QByteArray content = randomBytes(65536 + 5);
+    QFETCH(int, size);
+    const QByteArray content = randomBytes(size);
     const QDateTime past(QDate(2009, 3, 14), QTime(15, 9, 26), Qt::UTC);
     QVERIFY(writeFile(inOther(ImageName), content, past));
     QVERIFY(writeFile(inOther(QStringLiteral("victim")), LibraryContent));

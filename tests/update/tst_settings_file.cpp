@@ -15,6 +15,8 @@ private slots:
     void unwritablePlaceIsReported();
     void notAPlainFileIsNotRead_data();
     void notAPlainFileIsNotRead();
+    void replacementKeepsModeAndLinks_data();
+    void replacementKeepsModeAndLinks();
 };
 
 void TestSettingsFile::storesOnlyItsLine_data() {
@@ -46,6 +48,9 @@ void TestSettingsFile::storesOnlyItsLine_data() {
     QTest::newRow("two sections, key in the second")
         << QByteArray("[Settings]\nOther=x\n[Ports]\n[Settings]\nCOM-Port=7\n")
         << QByteArray("[Settings]\nOther=x\n[Ports]\n[Settings]\nCOM-Port=3\n");
+    QTest::newRow("two sections, key in neither")
+        << QByteArray("[Settings]\nOther=x\n[Ports]\n[Settings]\nMore=y\n")
+        << QByteArray("[Settings]\nOther=x\nCOM-Port=3\n[Ports]\n[Settings]\nMore=y\n");
     QTest::newRow("two sections, key in both")
         << QByteArray("[Settings]\n COM-Port = 7\n[Settings]\nCOM-Port=8\n")
         << QByteArray("[Settings]\nCOM-Port=3\n[Settings]\nCOM-Port=8\n");
@@ -87,28 +92,81 @@ void TestSettingsFile::unwritablePlaceIsReported() {
 
 void TestSettingsFile::notAPlainFileIsNotRead_data() {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("FIFO") << "fifo";              // would wait for a writer for good
-    QTest::newRow("link to /dev/zero") << "zero"; // would grow without end
+    QTest::addColumn<QString>("why");
+    const QString notRegular = QStringLiteral("it is not a regular file");
+    QTest::newRow("FIFO") << "fifo" << notRegular;              // would wait for a writer for good
+    QTest::newRow("link to /dev/zero") << "zero" << notRegular; // would grow without end
+    QTest::newRow("sparse 1 GiB") << "huge"
+                                  << "it is larger than 1 MiB"; // would fill the memory
 }
 
 // Start-up reads the file before the window shows: what is not a plain file reads as no
 // settings at once, and storing into it is refused.
 void TestSettingsFile::notAPlainFileIsNotRead() {
     QFETCH(QString, kind);
+    QFETCH(QString, why);
     QTemporaryDir dir;
     const QString path = dir.path() + "/Kestrune_Update_Utility.ini";
     if (kind == "fifo")
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else
+    else if (kind == "zero")
         QVERIFY(QFile::link("/dev/zero", path));
+    else {
+        QFile huge(path);
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 30));
+    }
     QElapsedTimer took;
     took.start();
     QCOMPARE(storedPortNumber(path), qint16(0));
     QVERIFY(readSettingsValue(path, "Ports", "COM1").isNull());
     QString error;
     QVERIFY(!storeSettingsValue(path, "Settings", "COM-Port", "3", error));
-    QCOMPARE(error, QStringLiteral("it is not a regular file"));
+    QCOMPARE(error, why);
+    QCOMPARE(settingsFileNote(path),
+             QStringLiteral("The settings file %1 cannot be used: %2; no settings are used.").arg(path, why));
     QVERIFY(took.elapsed() < 5000);
+}
+
+void TestSettingsFile::replacementKeepsModeAndLinks_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("linked"); // the settings path is a link to the file kept elsewhere
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("mode 0640") << 0640 << false << true;
+    QTest::newRow("mode 0600 through a link") << 0600 << true << true;
+    QTest::newRow("mode 0444: never rewritten, also as root") << 0444 << false << false;
+    QTest::newRow("mode 0444 through a link") << 0444 << true << false;
+}
+
+// The file is replaced by rename, yet keeps its mode; a link stays a link to the same file.
+void TestSettingsFile::replacementKeepsModeAndLinks() {
+    QFETCH(int, mode);
+    QFETCH(bool, linked);
+    QFETCH(bool, stored);
+    QTemporaryDir dir;
+    const QByteArray before("[Settings]\nCOM-Port=7\n");
+    const QString real = dir.path() + "/kept/settings.ini";
+    QVERIFY(QDir().mkpath(dir.path() + "/kept"));
+    QFile file(real);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+    file.close();
+    QCOMPARE(::chmod(QFile::encodeName(real).constData(), mode_t(mode)), 0);
+    const QString path = linked ? dir.path() + "/Kestrune_Update_Utility.ini" : real;
+    if (linked)
+        QVERIFY(QFile::link(real, path));
+
+    QString error;
+    QCOMPARE(storeSettingsValue(path, "Settings", "COM-Port", "3", error), stored);
+    QCOMPARE(error, stored ? QString() : QStringLiteral("it is read-only"));
+    // Storing what is already there writes nothing and is no failure, read-only or not.
+    QVERIFY(storeSettingsValue(path, "Settings", "COM-Port", stored ? "3" : "7", error));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), stored ? QByteArray("[Settings]\nCOM-Port=3\n") : before);
+    struct stat seen {};
+    QCOMPARE(::stat(QFile::encodeName(real).constData(), &seen), 0);
+    QCOMPARE(int(seen.st_mode & 07777), mode);
+    QCOMPARE(QFileInfo(path).isSymLink(), linked);
+    QCOMPARE(QDir(dir.path() + "/kept").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"settings.ini"});
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)
