@@ -1,0 +1,278 @@
+// The serial control over TCP: connecting with reasons, Telnet for RFC 2217 ports, paced output, a lost line.
+#include "NetworkControl.h"
+
+#include "Clock.h"
+#include "EventPass.h"
+
+#include <QElapsedTimer>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace {
+
+// Names under .invalid never exist; resolvers are meant to say so without asking a server,
+// so an operator's placeholder fails at once instead of after a network time-out.
+bool isReservedInvalid(const QString& host) {
+    QString name = host.toLower();
+    if (name.endsWith(u'.'))
+        name.chop(1);
+    return name == QLatin1String("invalid") || name.endsWith(QLatin1String(".invalid"));
+}
+
+QString seconds(int ms) {
+    return QString::number(double(ms) / 1000.0);
+}
+
+} // namespace
+
+NetworkControl::NetworkControl(EventPass& events, const Clock& clock, AddressMap addressForPort,
+                               QObject* parent)
+    : SerialControl(parent)
+    , events(events)
+    , clock(clock)
+    , addressForPort(std::move(addressForPort))
+    , pacer(clock) {
+    connect(&socket, &QTcpSocket::readyRead, this, &NetworkControl::handleReadyRead);
+    connect(&socket, &QTcpSocket::errorOccurred, this, &NetworkControl::handleError);
+    connect(&socket, &QTcpSocket::disconnected, this, &NetworkControl::loseLine);
+}
+
+NetworkControl::~NetworkControl() {
+    connected = false;
+    socket.abort();
+}
+
+QString NetworkControl::targetText() const {
+    return target.text();
+}
+
+bool NetworkControl::setPortOpen(bool open) {
+    if (!open) {
+        if (opening) {
+            openAbandoned = true;
+            socket.abort();
+        }
+        if (connected) {
+            connected = false;
+            // Hand the kernel what Qt still holds; it sends that before the end of the connection.
+            socket.flush();
+            socket.abort();
+            codec.reset();
+            received.clear();
+        }
+        return true;
+    }
+    if (connected)
+        return true;
+    if (opening) {
+        setOpenFailure(OpenFailure::Busy, tr("%1 is still being connected").arg(targetText()));
+        return false;
+    }
+
+    setOpenFailure(OpenFailure::None, QString());
+    NetworkPortAddress wanted;
+    QString why;
+    if (!parseNetworkPort(addressForPort(CommPort()), &wanted, &why)) {
+        setOpenFailure(OpenFailure::Other, why);
+        return false;
+    }
+    target = wanted;
+    telnet = target.kind == NetworkPortAddress::Kind::Rfc2217;
+    settingsSent = false;
+    if (isReservedInvalid(target.host)) {
+        setOpenFailure(OpenFailure::Absent, tr("%1: the host name %2 does not resolve")
+                                                .arg(targetText(), escapeControlCharacters(target.host)));
+        return false;
+    }
+    if (!connectTo(target))
+        return false;
+
+    configureSocket();
+    received.clear();
+    pacer.reset();
+    connected = true;
+    if (telnet) {
+        // The settings go out with the offer, and the session does not wait for their
+        // acknowledgements: some servers never answer some of them.
+        socket.write(codec.start());
+        socket.flush();
+        settingsSent = true;
+    }
+    // Whatever the server sent with its greeting is handled now, not left for the next read.
+    if (socket.bytesAvailable() > 0)
+        handleReadyRead();
+    return connected;
+}
+
+bool NetworkControl::connectTo(const NetworkPortAddress& where) {
+    opening = true;
+    openAbandoned = false;
+    socket.abort();
+    socket.connectToHost(where.host, where.port);
+    // The event loop keeps running while the connection is made, so a window stays alive.
+    QElapsedTimer waited;
+    waited.start();
+    while (socket.state() == QAbstractSocket::HostLookupState ||
+           socket.state() == QAbstractSocket::ConnectingState) {
+        const qint64 left = connectLimit - waited.elapsed();
+        if (left <= 0)
+            break;
+        events.runOnce(int(left));
+    }
+    opening = false;
+    if (socket.state() == QAbstractSocket::ConnectedState && !openAbandoned)
+        return true;
+
+    const QString host = escapeControlCharacters(where.host);
+    if (openAbandoned) {
+        setOpenFailure(OpenFailure::Other, tr("%1: the connection was given up").arg(targetText()));
+    } else if (socket.state() == QAbstractSocket::HostLookupState) {
+        setOpenFailure(OpenFailure::Absent, tr("%1: the host name %2 did not resolve within %3 s")
+                                                .arg(targetText(), host, seconds(connectLimit)));
+    } else if (socket.state() == QAbstractSocket::ConnectingState) {
+        setOpenFailure(OpenFailure::Absent,
+                       tr("%1 did not answer within %2 s").arg(targetText(), seconds(connectLimit)));
+    } else if (socket.error() == QAbstractSocket::HostNotFoundError) {
+        setOpenFailure(OpenFailure::Absent,
+                       tr("%1: the host name %2 does not resolve").arg(targetText(), host));
+    } else if (socket.error() == QAbstractSocket::ConnectionRefusedError) {
+        setOpenFailure(OpenFailure::Absent, tr("%1 refused the connection (nothing listens on port %2 of %3)")
+                                                .arg(targetText())
+                                                .arg(where.port)
+                                                .arg(host));
+    } else {
+        setOpenFailure(
+            OpenFailure::Other,
+            tr("%1 cannot be reached: %2").arg(targetText(), escapeControlCharacters(socket.errorString())));
+    }
+    socket.abort();
+    return false;
+}
+
+void NetworkControl::configureSocket() {
+    socketOptionFailure.clear();
+    // Two-byte answers and short announcements must not wait for more data to fill a segment.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A server that vanished without a word (power cut, cable pulled) is found by the kernel:
+    // bytes unacknowledged for this long reset the connection, and the line is lost.
+    const unsigned limit = UnacknowledgedLimitMs;
+    if (::setsockopt(int(socket.socketDescriptor()), IPPROTO_TCP, TCP_USER_TIMEOUT, &limit, sizeof limit) !=
+        0)
+        socketOptionFailure = tr("the limit for unacknowledged bytes could not be set (%1)")
+                                  .arg(QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+void NetworkControl::Output(const QByteArray& text) {
+    if (!connected)
+        return;
+    socket.write(telnet ? TelnetCodec::escape(text) : text);
+    socket.flush();
+    pacer.sent(text.size());
+    // Hold the caller back while more than one buffer's line time is ahead on the remote line,
+    // as a local line's queue would, so a reply wait that starts after the call does not run
+    // while a whole sector is still in buffers on the way. The event loop runs meanwhile (Qt
+    // keeps sending, a lost connection ends the wait); each pass sleeps until the line clock
+    // says the time is up.
+    for (;;) {
+        const double wait = pacer.secondsToWait(OutBufferSize());
+        if (!connected || wait < 1e-6)
+            break;
+        events.runOnce(EventPass::msUntil(0.0, wait));
+    }
+}
+
+QByteArray NetworkControl::Input() {
+    if (!connected)
+        return QByteArray();
+    QByteArray all;
+    all.swap(received);
+    return all;
+}
+
+void NetworkControl::handleReadyRead() {
+    if (!connected)
+        return;
+    const QByteArray bytes = socket.readAll();
+    QByteArray data;
+    if (telnet) {
+        TelnetCodec::Decoded decoded = codec.decode(bytes);
+        if (!decoded.reply.isEmpty())
+            socket.write(decoded.reply);
+        data = std::move(decoded.data);
+    } else {
+        data = bytes;
+    }
+    if (data.isEmpty())
+        return;
+    received += data;
+    if (RThreshold() > 0 && received.size() >= RThreshold())
+        raise(comEvReceive);
+}
+
+void NetworkControl::handleError(QAbstractSocket::SocketError) {
+    // Any error on an open connection (closed, reset, timed out) ends it; errors while
+    // connecting are read by the open itself.
+    if (connected)
+        loseLine();
+}
+
+void NetworkControl::loseLine() {
+    if (!connected)
+        return;
+    // What the server sent before it went is still the module's: hand it on first.
+    if (socket.bytesAvailable() > 0)
+        handleReadyRead();
+    if (!connected)
+        return;
+    connected = false;
+    socket.abort();
+    codec.reset();
+    received.clear();
+    raise(comEventLineLost);
+    emit lineLost();
+}
+
+bool NetworkControl::waitForAcknowledgements(int limitMs) {
+    const auto done = [this] {
+        return !telnet || codec.comPortRefused() ||
+               codec.acknowledgements().size() == TelnetCodec::wantedSettings().size();
+    };
+    const double deadline = clock.seconds() + limitMs / 1000.0;
+    while (connected && !done() && clock.seconds() < deadline)
+        events.runOnce(EventPass::msUntil(clock.seconds(), deadline));
+    return telnet && codec.acknowledgements().size() == TelnetCodec::wantedSettings().size() &&
+           !codec.comPortRefused();
+}
+
+QString NetworkControl::describePort() const {
+    const QString label = SerialControl::describePort();
+    NetworkPortAddress shown;
+    const QString text = addressForPort(CommPort());
+    const QString where = parseNetworkPort(text, &shown) ? shown.text() : escapeControlCharacters(text);
+    return where.isEmpty() || where == label ? label : QStringLiteral("%1 (%2)").arg(label, where);
+}
+
+QString NetworkControl::portDetails() const {
+    NetworkPortAddress shown;
+    QString why;
+    if (!parseNetworkPort(addressForPort(CommPort()), &shown, &why))
+        return why;
+    QString details = tr("%1 port on host %2, TCP port %3")
+                          .arg(shown.kindName(), escapeControlCharacters(shown.host))
+                          .arg(shown.port);
+    const bool sameTarget = shown.text() == target.text() && shown.kind == target.kind;
+    if (sameTarget && settingsSent) {
+        const QString acks = codec.acknowledgementText();
+        if (!acks.isEmpty())
+            details += QStringLiteral("; ") + acks;
+        if (!codec.signature().isEmpty())
+            details +=
+                tr("; server: %1").arg(escapeControlCharacters(QString::fromLatin1(codec.signature())));
+    }
+    if (sameTarget && !socketOptionFailure.isEmpty())
+        details += QStringLiteral("; ") + socketOptionFailure;
+    return details;
+}

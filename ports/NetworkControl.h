@@ -1,0 +1,75 @@
+#pragma once
+
+#include "LinePacer.h"
+#include "NetworkPortAddress.h"
+#include "SerialControl.h"
+#include "TelnetCodec.h"
+
+#include <QTcpSocket>
+#include <functional>
+
+class Clock;
+class EventPass;
+
+// The serial control over a TCP connection to a serial device server: COM port n is the
+// `rfc2217://HOST:PORT` or `socket://HOST:PORT` that `addressForPort` names for it. The remote
+// line's buffers cannot be seen from here, so Output is paced by a line clock instead.
+class NetworkControl : public SerialControl {
+    Q_OBJECT
+public:
+    using AddressMap = std::function<QString(int port)>;
+
+    static constexpr int DefaultConnectLimitMs = 3000;
+    // Sent bytes the server has not acknowledged for this long make the kernel reset the
+    // connection, which ends the session as a lost line.
+    static constexpr unsigned UnacknowledgedLimitMs = 10000;
+
+    // `events` runs the waits (the connect, the pacing); `clock` times the line.
+    NetworkControl(EventPass& events, const Clock& clock, AddressMap addressForPort,
+                   QObject* parent = nullptr);
+    ~NetworkControl() override;
+
+    // How long an open waits for the connection, name look-up included.
+    void setConnectLimitMs(int limitMs) { connectLimit = qMax(1, limitMs); }
+    int connectLimitMs() const { return connectLimit; }
+
+    bool setPortOpen(bool open) override;
+    bool PortOpen() const override { return connected; }
+    void Output(const QByteArray& text) override;
+    QByteArray Input() override;
+    QString describePort() const override;
+
+    QString address(int portNumber) const { return addressForPort(portNumber); }
+    // For the port menu's tooltip and the port listing: host, port and kind, and for RFC 2217
+    // which line settings the server acknowledged.
+    QString portDetails() const;
+    // Runs the event loop until the server acknowledged every setting, refused COM-PORT-OPTION
+    // or `limitMs` passed. True when all settings were acknowledged; raw ports have none.
+    bool waitForAcknowledgements(int limitMs);
+    // The connection's socket while open, else -1.
+    qintptr socketDescriptor() const { return connected ? socket.socketDescriptor() : -1; }
+
+private:
+    bool connectTo(const NetworkPortAddress& target);
+    void configureSocket();
+    void handleReadyRead();
+    void handleError(QAbstractSocket::SocketError error);
+    void loseLine();
+    QString targetText() const;
+
+    EventPass& events;
+    const Clock& clock;
+    AddressMap addressForPort;
+    QTcpSocket socket;
+    TelnetCodec codec;
+    LinePacer pacer;
+    NetworkPortAddress target; // of the open (or last opened) connection
+    bool telnet = false;
+    bool connected = false;
+    bool opening = false;
+    bool openAbandoned = false;
+    bool settingsSent = false;
+    int connectLimit = DefaultConnectLimitMs;
+    QByteArray received;
+    QString socketOptionFailure;
+};

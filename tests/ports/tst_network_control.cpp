@@ -1,0 +1,398 @@
+// The serial control over TCP against a server on the loopback: the bytes both ways, the open
+// failures with their reasons, a server that goes away, the port's details, and Output paced
+// on the simulated clock.
+
+#include "LinePacer.h"
+#include "LineSettings.h"
+#include "NetworkControl.h"
+#include "QtEventPass.h"
+#include "SimWorld.h"
+#include "SystemClock.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTcpServer>
+#include <QtTest>
+#include <arpa/inet.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(SerialControl::OpenFailure)
+
+namespace {
+
+using OpenFailure = SerialControl::OpenFailure;
+constexpr int blockSize = ModuleLine::OutBufferSize;
+
+QByteArray hex(const char* text) {
+    return QByteArray::fromHex(QByteArray(text));
+}
+
+QByteArray everyByteValue(int shift = 0) {
+    QByteArray bytes(256, '\0');
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = char(i + shift);
+    return bytes;
+}
+
+// The server's end: a loopback listener that keeps what it reads. The control under test, set
+// up as a front end sets it up, takes everything at each receive event as the engine does.
+struct Rig {
+    QTcpServer server;
+    QPointer<QTcpSocket> peer;
+    QByteArray wire;
+    SystemClock clock;
+    QtEventPass pass;
+    QString address;
+    QByteArray received;
+    QList<int> commEvents;
+    int linesLost = 0;
+    NetworkControl control;
+
+    explicit Rig(const QString& scheme, EventPass* events = nullptr, const Clock* time = nullptr)
+        : control(events ? *events : pass, time ? *time : clock, [this](int) { return address; }) {
+        server.listen(QHostAddress::LocalHost, 0);
+        address = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(server.serverPort());
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            peer = server.nextPendingConnection();
+            QObject::connect(peer, &QTcpSocket::readyRead, [this] { wire += peer->readAll(); });
+        });
+        ModuleLine::apply(control);
+        control.setCommPort(5);
+        QObject::connect(&control, &SerialControl::OnComm, [this] {
+            commEvents << control.CommEvent();
+            if (control.CommEvent() == SerialControl::comEvReceive)
+                received += control.Input();
+        });
+        QObject::connect(&control, &SerialControl::lineLost, [this] { ++linesLost; });
+    }
+    bool open() {
+        return control.setPortOpen(true) && QTest::qWaitFor([this] { return !peer.isNull(); }, 3000);
+    }
+    void send(const QByteArray& bytes) {
+        peer->write(bytes);
+        peer->flush();
+    }
+};
+
+// A loopback listener that never accepts, its queue filled with connections nobody accepts
+// until one stays unanswered: a silent host.
+struct SilentListener {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    QList<int> fillers;
+    quint16 port = 0;
+    bool full = false;
+
+    SilentListener() {
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof where;
+        auto* any = reinterpret_cast<sockaddr*>(&where);
+        if (::bind(listener, any, size) != 0 || ::listen(listener, 0) != 0 ||
+            ::getsockname(listener, any, &size))
+            return;
+        port = ntohs(where.sin_port);
+        for (int i = 0; i < 16 && !full; ++i) {
+            fillers << ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(fillers.last(), any, size);
+            pollfd wait{fillers.last(), POLLOUT, 0};
+            full = ::poll(&wait, 1, 200) == 0;
+        }
+    }
+    ~SilentListener() {
+        for (const int fd : fillers + QList<int>{listener})
+            ::close(fd);
+    }
+};
+
+// Real while the connection is made, then simulated time that moves on with every pass, the
+// socket's pending events handled on each.
+struct SimulatedNetworkPass : EventPass {
+    SimWorld world;
+    QtEventPass real;
+    bool simulated = false;
+    void runOnce(int maxSleepMs) override {
+        if (!simulated)
+            return real.runOnce(maxSleepMs);
+        QCoreApplication::processEvents();
+        world.runOnce(maxSleepMs);
+    }
+    void runPending() override { QCoreApplication::processEvents(); }
+};
+
+} // namespace
+
+class TestNetworkControl : public QObject {
+    Q_OBJECT
+private slots:
+    void addressForms_data();
+    void addressForms();
+    void bytesBothWays_data();
+    void bytesBothWays();
+    void openFailures_data();
+    void openFailures();
+    void serverGoesAway_data();
+    void serverGoesAway();
+    void portDetails_data();
+    void portDetails();
+    void outputIsPacedOnTheLineClock_data();
+    void outputIsPacedOnTheLineClock();
+};
+
+void TestNetworkControl::addressForms_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown"); // "" when not a network port, else the reason's start when it fails
+    QTest::newRow("IPv6 in brackets") << "socket://[fe80::1]:23"
+                                      << "socket://[fe80::1]:23";
+    QTest::newRow("scheme in capitals") << "RFC2217://Rack2.bench:65535/"
+                                        << "rfc2217://Rack2.bench:65535";
+    QTest::newRow("a device path is not one") << "/dev/serial/by-id/usb-FTDI_x:y-if00"
+                                              << "";
+    QTest::newRow("IPv6 without brackets") << "socket://fe80::1:23"
+                                           << "an IPv6 address is written in brackets";
+    QTest::newRow("control characters") << "socket://rack\x1b[2J:23"
+                                        << "\"rack\\x1b[2J\" in \"socket://rack\\x1b";
+}
+
+void TestNetworkControl::addressForms() {
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    NetworkPortAddress address;
+    QString why;
+    QCOMPARE(looksLikeNetworkPort(text), !shown.isEmpty());
+    const bool parsed = parseNetworkPort(text, &address, &why);
+    QCOMPARE(parsed ? address.text() : why.left(shown.size()), shown);
+}
+
+void TestNetworkControl::bytesBothWays_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QByteArray>("serverSends");
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<QByteArray>("answered"); // by the control after the data, for the server
+    QTest::newRow("raw: Telnet bytes stay as they are")
+        << "socket" << everyByteValue() << everyByteValue() << QByteArray();
+    QTest::newRow("RFC 2217: doubled 0xFF undone, options answered")
+        << "rfc2217" << hex("4f ff ff ff fd 2c ff fb 00 ff fa 2c 65 00 01 c2 00 ff f0 ff fb 18 4b")
+        << hex("4f ff 4b") << hex("ff fe 18");
+}
+
+void TestNetworkControl::bytesBothWays() {
+    QFETCH(QString, scheme);
+    QFETCH(QByteArray, serverSends);
+    QFETCH(QByteArray, received);
+    QFETCH(QByteArray, answered);
+    Rig rig(scheme);
+    QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    const QList<QByteArray> texts{QByteArray("OK\xff"), QByteArray(1, '\0'), everyByteValue(7),
+                                  QByteArray(blockSize, '\xff')};
+    QByteArray wire = scheme == QLatin1String("rfc2217") ? TelnetCodec().start() : QByteArray();
+    for (const QByteArray& text : texts) {
+        rig.control.Output(text);
+        wire += scheme == QLatin1String("rfc2217") ? TelnetCodec::escape(text) : text;
+    }
+    QVERIFY(QTest::qWaitFor([&] { return rig.wire.size() >= wire.size(); }, 3000));
+    rig.send(serverSends);
+    QVERIFY(QTest::qWaitFor([&] { return rig.received.size() >= received.size(); }, 3000));
+    QTest::qWait(30); // nothing more may follow
+    QCOMPARE(rig.received.toHex(' '), received.toHex(' '));
+    QVERIFY(rig.wire == wire + answered);
+    QCOMPARE(rig.commEvents.count(SerialControl::comEvReceive), rig.commEvents.size());
+    QCOMPARE(rig.control.describePort(), QStringLiteral("Com5 (%1)").arg(rig.address));
+
+    // Short answers go out at once, and a silent server is found by the kernel within 10 s.
+    int option = 0;
+    unsigned userTimeout = 0;
+    socklen_t size = sizeof option;
+    QCOMPARE(::getsockopt(int(rig.control.socketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &option, &size), 0);
+    size = sizeof userTimeout;
+    QCOMPARE(
+        ::getsockopt(int(rig.control.socketDescriptor()), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, &size),
+        0);
+    QCOMPARE(option, 1);
+    QCOMPARE(userTimeout, 10000u);
+}
+
+void TestNetworkControl::openFailures_data() {
+    QTest::addColumn<QString>("address"); // %1: a closed port, %2: a silent one
+    QTest::addColumn<int>("limitMs");     // 0: the default
+    QTest::addColumn<OpenFailure>("failure");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("unknown scheme") << "telnet://127.0.0.1:23" << 0 << OpenFailure::Other
+                                    << "unknown scheme \"telnet\" in \"telnet://127.0.0.1:23\"";
+    QTest::newRow("missing port") << "rfc2217://127.0.0.1" << 0 << OpenFailure::Other << "no port number";
+    QTest::newRow("port 0") << "socket://127.0.0.1:0" << 0 << OpenFailure::Other << "bad port number \"0\"";
+    QTest::newRow("port 70000") << "socket://h:70000" << 0 << OpenFailure::Other
+                                << "bad port number \"70000\"";
+    QTest::newRow("a name that does not resolve")
+        << "rfc2217://no-such-host.invalid:4001" << 0 << OpenFailure::Absent
+        << "rfc2217://no-such-host.invalid:4001: the host name no-such-host.invalid does not resolve";
+    QTest::newRow("refused") << "socket://127.0.0.1:%1" << 0 << OpenFailure::Absent
+                             << "socket://127.0.0.1:%1 refused the connection";
+    QTest::newRow("silent, the scan's limit") << "rfc2217://127.0.0.1:%2" << 1000 << OpenFailure::Absent
+                                              << "rfc2217://127.0.0.1:%2 did not answer within 1 s";
+}
+
+void TestNetworkControl::openFailures() {
+    QFETCH(QString, address);
+    QFETCH(int, limitMs);
+    QFETCH(OpenFailure, failure);
+    QFETCH(QString, reason);
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const quint16 closedPort = closed.serverPort();
+    closed.close();
+    SilentListener silent;
+    const bool isSilent = address.contains(QLatin1String("%2"));
+    QVERIFY2(!isSilent || silent.full, "could not fill the listener's queue");
+    const auto fill = [&](QString text) {
+        return text.replace(QLatin1String("%1"), QString::number(closedPort))
+            .replace(QLatin1String("%2"), QString::number(silent.port));
+    };
+    Rig rig{QString()};
+    rig.address = fill(address);
+    QCOMPARE(rig.control.connectLimitMs(), NetworkControl::DefaultConnectLimitMs);
+    if (limitMs > 0)
+        rig.control.setConnectLimitMs(limitMs);
+    const int limit = limitMs > 0 ? limitMs : 3000;
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    for (int attempt = 1; attempt <= 2; ++attempt) { // a failed open leaves things as they were
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(!rig.control.setPortOpen(true));
+        const qint64 ms = took.elapsed();
+        QVERIFY(!rig.control.PortOpen());
+        QCOMPARE(rig.control.openFailure(), failure);
+        QVERIFY2(rig.control.openFailureText().contains(fill(reason)),
+                 qPrintable(rig.control.openFailureText()));
+        QVERIFY2(isSilent ? ms >= limit - 20 && ms < limit + 700 : ms < 500, qPrintable(QString::number(ms)));
+        // The window stayed alive while it waited.
+        QVERIFY2(!isSilent || ticks >= limit / 40 * attempt,
+                 qPrintable(QStringLiteral("%1 ticks").arg(ticks)));
+    }
+    QVERIFY(rig.commEvents.isEmpty());
+}
+
+void TestNetworkControl::serverGoesAway_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("how");
+    QTest::newRow("raw: reset while idle") << "socket"
+                                           << "reset";
+    QTest::newRow("RFC 2217: closed right after sending") << "rfc2217"
+                                                          << "sent";
+    QTest::newRow("RFC 2217: closed while Output waits for the line") << "rfc2217"
+                                                                      << "output";
+}
+
+void TestNetworkControl::serverGoesAway() {
+    QFETCH(QString, scheme);
+    QFETCH(QString, how);
+    Rig rig(scheme);
+    QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    QElapsedTimer took;
+    took.start();
+    if (how == QLatin1String("output")) {
+        QTimer::singleShot(200, rig.peer, [&] { rig.peer->close(); });
+        for (int k = 0; k < 3; ++k) // the third waits for a block's line time
+            rig.control.Output(QByteArray(blockSize, char(k)));
+    } else if (how == QLatin1String("reset")) {
+        rig.peer->abort();
+    } else {
+        rig.send("EN");
+        rig.peer->close();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return rig.linesLost > 0; }, 2000));
+    QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+    QCOMPARE(rig.received, QByteArray(how == QLatin1String("sent") ? "EN" : ""));
+    QVERIFY(!rig.control.PortOpen());
+    QCOMPARE(rig.commEvents.last(), SerialControl::comEventLineLost);
+    QCOMPARE(rig.control.CommEvent(), SerialControl::comEventLineLost);
+
+    // From now on Output takes nothing, waits for nothing and reports nothing.
+    const QList<int> events = rig.commEvents;
+    took.restart();
+    rig.control.Output(QByteArray(3 * blockSize, 'x'));
+    QVERIFY(took.elapsed() < 100);
+    QVERIFY(rig.control.Input().isEmpty());
+    QTest::qWait(50);
+    QCOMPARE(rig.commEvents, events);
+    QCOMPARE(rig.linesLost, 1);
+}
+
+void TestNetworkControl::portDetails_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<QString>("details"); // after "<kind> port on host 127.0.0.1, TCP port <n>"
+    const auto ack = [](int command, const char* value) {
+        return hex("ff fa 2c") + char(command + 100) + hex(value) + hex("ff f0");
+    };
+    const QByteArray four = ack(1, "00 01 c2 00") + ack(2, "08") + ack(3, "01") + ack(4, "01");
+    QTest::newRow("raw") << "socket" << QByteArray() << "";
+    QTest::newRow("RFC 2217, flow control never acknowledged")
+        << "rfc2217" << four
+        << "; the server acknowledged 115200 baud, 8 data bits, no parity, 1 stop bit; "
+           "not acknowledged: no flow control";
+    QTest::newRow("RFC 2217, all, and a signature with control characters")
+        << "rfc2217" << four + ack(5, "01") + hex("ff fa 2c 64 1b 5b 32 4a 0d 0a ff f0")
+        << "; the server acknowledged 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control; "
+           "server: \\x1b[2J\\x0d\\x0a";
+}
+
+void TestNetworkControl::portDetails() {
+    QFETCH(QString, scheme);
+    QFETCH(QByteArray, answers);
+    QFETCH(QString, details);
+    Rig rig(scheme);
+    const QString head = QStringLiteral("%1 port on host 127.0.0.1, TCP port %2")
+                             .arg(scheme == QLatin1String("socket") ? "raw TCP" : "RFC 2217")
+                             .arg(rig.server.serverPort());
+    QCOMPARE(rig.control.portDetails(), head);
+    QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    rig.send(answers);
+    const bool all = details.contains(QLatin1String("no flow control;"));
+    QCOMPARE(rig.control.waitForAcknowledgements(300), all);
+    // A missing acknowledgement is noted, not an error; the details outlive the connection.
+    QVERIFY(rig.control.PortOpen());
+    rig.control.setPortOpen(false);
+    QCOMPARE(rig.control.portDetails(), head + details);
+    QCOMPARE(rig.linesLost, 0);
+}
+
+void TestNetworkControl::outputIsPacedOnTheLineClock_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::newRow("raw") << "socket";
+    // Doubled on the wire, an erased block is twice the bytes but the same line time.
+    QTest::newRow("RFC 2217, erased flash") << "rfc2217";
+}
+
+void TestNetworkControl::outputIsPacedOnTheLineClock() {
+    QFETCH(QString, scheme);
+    SimulatedNetworkPass pass;
+    Rig rig(scheme, &pass, &pass.world);
+    QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    pass.simulated = true;
+    int sleeps = 0;
+    pass.world.onSleep = [&](int) { ++sleeps; };
+    const qint64 start = pass.world.now();
+    // The socket takes every byte at once: only the line clock holds Output back. Each block
+    // returns when no more than one block's line time is ahead, so the sector's last returns
+    // three blocks' line time after its first byte, with one block still to go.
+    for (int k = 0; k < ModuleLine::BlocksPerSector; ++k) {
+        rig.control.Output(QByteArray(blockSize, '\xff'));
+        const double want = k * LinePacer::lineSeconds(blockSize) * 1000.0;
+        const qint64 now = pass.world.now() - start;
+        QVERIFY2(now >= want && now <= want + 2,
+                 qPrintable(QStringLiteral("block %1 at %2 ms").arg(k).arg(now)));
+    }
+    QVERIFY2(sleeps <= 8, qPrintable(QStringLiteral("%1 sleeps: it spins").arg(sleeps)));
+    pass.simulated = false;
+    const qsizetype onWire = (scheme == QLatin1String("rfc2217") ? 2 : 1) * 4 * blockSize;
+    QVERIFY(QTest::qWaitFor([&] { return rig.wire.size() >= onWire; }, 3000));
+}
+
+QTEST_GUILESS_MAIN(TestNetworkControl)
+#include "tst_network_control.moc"
