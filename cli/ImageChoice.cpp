@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QThread>
 
 bool loadRunImage(const QString& given, const QString& programFolder, FirmwareImage& image, QString& error) {
     QString path = given;
@@ -20,12 +19,12 @@ bool loadRunImage(const QString& given, const QString& programFolder, FirmwareIm
         path = programFolder + QLatin1Char('/') + names.first();
     }
     path = QFileInfo(path).absoluteFilePath();
-    // Before any port is open, a plain sleep is all the waiting there is to do.
-    const FirmwareImage::Check check =
-        image.loadSettled(path, [](double seconds) { QThread::msleep((unsigned long)(seconds * 1000)); });
+    // The file is watched from this read on: each port's session looks at it again before its
+    // first block and refuses it if it changed, so a copy still under way is never sent in part,
+    // and an image that is not being written costs no time here.
+    const FirmwareImage::Check check = image.load(path);
     if (check == FirmwareImage::Check::Ok)
         return true;
-    error = FirmwareImage::refusalText(
-        check, path, QFileInfo::exists(path) ? image.errorText() : QStringLiteral("it does not exist."));
+    error = FirmwareImage::refusalText(check, path, image.errorText());
     return false;
 }

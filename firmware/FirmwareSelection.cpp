@@ -3,22 +3,59 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
 #include <utility>
 #include <vector>
+
+namespace {
+using Candidate = std::pair<QString, QDateTime>;
+
+// A name that is not valid UTF-8 reaches Qt with U+FFFD in place of its odd bytes, and the
+// file cannot be found by it, so the folder listing leaves it out. It is listed here by the
+// age of the file its bytes name, so the newest image stays the newest: the session then
+// refuses it with a message that says why, instead of quietly sending an older image.
+std::vector<Candidate> undecodableCandidates(const QString& folder, const QString& pattern) {
+    std::vector<Candidate> found;
+    const QByteArray dirName = QFile::encodeName(folder);
+    DIR* dir = ::opendir(dirName.constData());
+    if (dir == nullptr)
+        return found;
+    const QByteArray glob = QFile::encodeName(pattern);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith('.') || QFile::encodeName(QFile::decodeName(name)) == name ||
+            ::fnmatch(glob.constData(), entry->d_name, FNM_CASEFOLD) != 0)
+            continue;
+        struct stat state {};
+        if (::stat((dirName + '/' + name).constData(), &state) != 0 || !S_ISREG(state.st_mode))
+            continue;
+        found.emplace_back(QFile::decodeName(name),
+                           QDateTime::fromMSecsSinceEpoch(qint64(state.st_mtim.tv_sec) * 1000 +
+                                                          state.st_mtim.tv_nsec / 1000000));
+    }
+    ::closedir(dir);
+    return found;
+}
+} // namespace
 
 QStringList firmwareCandidates(const QString& folder, const QString& pattern) {
     const QDir dir(folder);
     const QStringList listed =
         dir.entryList({pattern}, QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
 
-    std::vector<std::pair<QString, QDateTime>> candidates;
+    std::vector<Candidate> candidates;
     for (const QString& name : listed) {
         const QFileInfo info(folder + QLatin1Char('/') + name);
         if (!info.exists())
             continue;
         candidates.emplace_back(name, info.lastModified());
     }
+    for (Candidate& odd : undecodableCandidates(folder, pattern))
+        candidates.push_back(std::move(odd));
 
     // Newest first, by pairwise swaps over the listing order. Equal times are never swapped,
     // but a swap of two other entries can carry an image past one of the same age: two

@@ -1,4 +1,4 @@
-// Reading a firmware image whole, checked unchanged while it was read, padded to whole sectors.
+// Reading a firmware image whole, padded to whole sectors, and looking at its file's state.
 #include "FirmwareImage.h"
 
 #include "FileState.h"
@@ -6,10 +6,13 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +28,7 @@ enum class Read { Done, Changed, Failed };
 
 // One read of the whole file. Opened without blocking, so a FIFO put in the image's place
 // cannot hold the window; only a regular file is read.
-Read readOnce(const QByteArray& path, QByteArray& data, timespec& modified, FirmwareImage::Check& check,
+Read readOnce(const QByteArray& path, QByteArray& data, struct stat& state, FirmwareImage::Check& check,
               QString& error) {
     // A serial device is not even opened: opening one raises its DTR line.
     struct stat entry {};
@@ -36,7 +39,7 @@ Read readOnce(const QByteArray& path, QByteArray& data, timespec& modified, Firm
     }
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = systemError(errno);
+        error = errno == ENOENT ? QStringLiteral("it does not exist.") : systemError(errno);
         check = FirmwareImage::Check::CannotOpen;
         return Read::Failed;
     }
@@ -77,8 +80,15 @@ Read readOnce(const QByteArray& path, QByteArray& data, timespec& modified, Firm
     if (got != before.st_size || longer || !statted || !sameFileState(before, after) ||
         !sameFileState(before, named))
         return Read::Changed;
-    modified = before.st_mtim;
+    state = before;
     return Read::Done;
+}
+
+// Qt reads a name that is not valid UTF-8 with U+FFFD in place of its odd bytes, and the
+// bytes do not come back from it: such a name leads to no file, though the file is there.
+bool lostInDecoding(const QString& path, const QByteArray& name) {
+    struct stat entry {};
+    return path.contains(QChar::ReplacementCharacter) && ::lstat(name.constData(), &entry) != 0;
 }
 } // namespace
 
@@ -90,10 +100,18 @@ FirmwareImage::Check FirmwareImage::load(const QString& path) {
         return Check::CannotOpen;
     }
     const QByteArray name = QFile::encodeName(path);
+    if (lostInDecoding(path, name)) {
+        QString shown = QFileInfo(path).fileName();
+        shown.replace(QChar::ReplacementCharacter, QLatin1Char('?'));
+        error = QStringLiteral("the name %1 is not valid UTF-8, so the file cannot be reached by it; "
+                               "rename the file.")
+                    .arg(shown);
+        return Check::CannotOpen;
+    }
     QByteArray data;
     for (int attempt = 1; attempt <= ReadAttempts; ++attempt) {
         Check check = Check::Ok;
-        const Read read = readOnce(name, data, modified, check, error);
+        const Read read = readOnce(name, data, stateRead, check, error);
         if (read == Read::Failed)
             return check;
         if (read == Read::Done) {
@@ -110,32 +128,32 @@ FirmwareImage::Check FirmwareImage::load(const QString& path) {
     return Check::Unstable;
 }
 
-FirmwareImage::Check FirmwareImage::loadSettled(const QString& path,
-                                                const std::function<void(double seconds)>& wait) {
-    Check check = load(path);
-    for (int round = 1; check == Check::Ok && recentlyWritten(); ++round) {
-        if (round > SettleRounds) {
-            clear();
-            filePath = path;
-            return Check::Unstable;
-        }
-        const QByteArray before = digest;
-        const timespec modifiedBefore = modified;
-        wait(QuietSeconds);
-        check = load(path);
-        // Unchanged over the quiet time: the writer is done.
-        if (check == Check::Ok && digest == before && modified.tv_sec == modifiedBefore.tv_sec &&
-            modified.tv_nsec == modifiedBefore.tv_nsec)
-            return Check::Ok;
-    }
-    return check;
+bool FirmwareImage::lookAt(const QByteArray& name, struct stat& state) {
+    return ::stat(name.constData(), &state) == 0;
 }
 
-bool FirmwareImage::recentlyWritten() const {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const double age = double(now.tv_sec - modified.tv_sec) + double(now.tv_nsec - modified.tv_nsec) / 1e9;
-    return age >= 0 && age < QuietSeconds;
+std::map<QByteArray, struct stat> FirmwareImage::lookAtAll(const QString& folder, const QString& pattern) {
+    std::map<QByteArray, struct stat> seen;
+    const QByteArray dirName = QFile::encodeName(folder);
+    DIR* dir = dirName.isEmpty() ? nullptr : ::opendir(dirName.constData());
+    if (dir == nullptr)
+        return seen;
+    const QByteArray glob = QFile::encodeName(pattern);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (::fnmatch(glob.constData(), entry->d_name, FNM_CASEFOLD) != 0)
+            continue;
+        const QByteArray name = dirName + '/' + QByteArray(entry->d_name);
+        struct stat state {};
+        if (lookAt(name, state) && S_ISREG(state.st_mode))
+            seen.emplace(name, state);
+    }
+    ::closedir(dir);
+    return seen;
+}
+
+bool FirmwareImage::stillAsRead() const {
+    struct stat now {};
+    return isLoaded() && lookAt(QFile::encodeName(filePath), now) && sameFileState(stateRead, now);
 }
 
 QString FirmwareImage::refusalText(Check check, const QString& path, const QString& why) {
@@ -164,5 +182,5 @@ void FirmwareImage::clear() {
     fileLength = 0;
     digest.clear();
     error.clear();
-    modified = timespec{};
+    stateRead = {};
 }

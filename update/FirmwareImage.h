@@ -2,8 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
-#include <ctime>
-#include <functional>
+#include <map>
+#include <sys/stat.h>
 
 // A firmware image as the module receives it: read whole when a session opens it, so every
 // attempt of the session sends the same bytes, whatever happens to the file meanwhile. It is
@@ -17,9 +17,9 @@ public:
 
     enum class Check { Ok, CannotOpen, Empty, TooLarge, Unstable };
 
-    // A file written less than this long ago may be a copy that has only paused.
-    static constexpr double QuietSeconds = 2.0;
-    static constexpr int SettleRounds = 3;
+    // A copy that pauses for up to this long must not be taken for the whole image: the file
+    // must have stood still this long, on the program's own clock, before its first block goes out.
+    static constexpr double StillSeconds = 2.0;
 
     // Sector count for a file length: rounded up.
     static qint64 sectorsFor(qint64 length) { return (length + SectorSize - 1) / SectorSize; }
@@ -28,13 +28,18 @@ public:
     // read (an administrator copying a new image over it) is read again a few times, then
     // refused. On any refusal the image is left empty.
     Check load(const QString& path);
-    // Loads the image as load() does; when the file was written moments ago, lets `wait` pass
-    // QuietSeconds and reads it again, until two reads agree (at most SettleRounds times, then
-    // Unstable). A copy that pauses between two writes is so not taken for the whole image.
-    Check loadSettled(const QString& path, const std::function<void(double seconds)>& wait);
-    // The file had been written less than QuietSeconds before it was read.
-    bool recentlyWritten() const;
     void clear();
+
+    // The file's state (stat of its name, links followed) now; false when it cannot be looked at.
+    static bool lookAt(const QByteArray& name, struct stat& state);
+    // Every file in `folder` whose name matches `pattern` (letter case ignored), by the bytes of
+    // its full path, with its state now. Names are taken as bytes, so none is lost on the way.
+    static std::map<QByteArray, struct stat> lookAtAll(const QString& folder, const QString& pattern);
+    // The state the file was in when this image was read.
+    const struct stat& readState() const { return stateRead; }
+    // The file is still in the state it was in when this image was read: not written, not
+    // replaced, not touched. The change time cannot be set back, so a writer cannot hide.
+    bool stillAsRead() const;
 
     bool isLoaded() const { return !padded.isEmpty(); }
     const QString& path() const { return filePath; }
@@ -58,5 +63,5 @@ private:
     qint64 fileLength = 0;
     QByteArray digest;
     QString error;
-    timespec modified{}; // the file's modification time when it was read
+    struct stat stateRead {};
 };

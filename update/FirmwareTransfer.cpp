@@ -7,8 +7,6 @@
 #include "StatusDisplay.h"
 #include "UpdateEngine.h"
 
-#include <QFileInfo>
-
 namespace {
 // Numbers are shown with the blank where a minus sign would stand.
 QString number(int value) {
@@ -17,6 +15,10 @@ QString number(int value) {
 } // namespace
 
 void UpdateEngine::SendFirmware() {
+    // Before the first announcement the image file must have stood still long enough that,
+    // with the pause before the data, it has done so for StillSeconds when the first block goes out.
+    if (!imageChecked && !holdImageUntil(stillSince + FirmwareImage::StillSeconds - PauseBeforeData))
+        return;
     io.display.showState(DisplayState::Running);
 
     const int SectorCount = image.sectorCount();
@@ -46,10 +48,24 @@ void UpdateEngine::SendFirmware() {
         session.RxBuffer.clear();
         discardUnreadInput();
         // The module needs a moment after its request before data may come.
-        warte(1);
+        warte(PauseBeforeData);
+        // The last look at the image file before its first byte goes out: as it was read, and
+        // still for long enough. Restarts send the same snapshot and need no look.
+        if (!imageChecked) {
+            if (!holdImageUntil(stillSince + FirmwareImage::StillSeconds))
+                return;
+            imageChecked = true;
+        }
         const int BlockLength = io.MSComm1.OutBufferSize();
         for (int b = 0; b < ModuleLine::BlocksPerSector && !stopped(); ++b) {
             io.events.runPending();
+            if (sector == SectorCount - 1 && b == ModuleLine::BlocksPerSector - 1) {
+                // An end mark confirms the last sector only when it comes after its last block
+                // was handed over; one that came earlier (the module's answer to its own last
+                // request) is noise. What arrives while the block is written counts.
+                session.RxBuffer.clear();
+                discardUnreadInput();
+            }
             io.display.setStatusText(QStringLiteral("Sending Sector") + number(sector) +
                                      QStringLiteral("   Block") + number(b));
             const qint64 offset = (qint64(sector) * ModuleLine::BlocksPerSector + b) * BlockLength;
@@ -65,7 +81,7 @@ void UpdateEngine::SendFirmware() {
         io.display.setStatusText(QStringLiteral("Writing Sector") + number(sector));
     }
 
-    // The end mark must lead what arrived after the last sector's request.
+    // The end mark must lead what arrived from the last block on.
     if (!awaitReply([](QByteArray& rx) { return rx.startsWith("EN"); })) {
         onTimeOut();
         return;
@@ -118,10 +134,35 @@ void UpdateEngine::onTimeOut() {
     backToReady();
 }
 
+// Waits, while events run, until `until` on the session's clock, looking at the image file
+// every StillCheckSeconds; an image not being written is let through without any wait beyond
+// `until`. False once the session ended: the file changed (refused) or the session was stopped.
+bool UpdateEngine::holdImageUntil(double until) {
+    bool waited = false;
+    for (;;) {
+        if (stopped()) {
+            endStopped();
+            return false;
+        }
+        if (!image.stillAsRead()) {
+            refuseImage(FirmwareImage::Check::Unstable);
+            return false;
+        }
+        const double left = until - io.clock.seconds();
+        if (left <= 0)
+            break;
+        if (!waited)
+            io.display.setStatusText(QStringLiteral("Waiting for the image file to be complete..."));
+        waited = true;
+        warte(qMin(left, StillCheckSeconds));
+    }
+    if (waited)
+        io.display.setStatusText(QString());
+    return true;
+}
+
 void UpdateEngine::refuseImage(FirmwareImage::Check why) {
-    const QString reason =
-        QFileInfo::exists(firmwarePath) ? image.errorText() : QStringLiteral("it does not exist.");
-    const QString text = FirmwareImage::refusalText(why, firmwarePath, reason);
+    const QString text = FirmwareImage::refusalText(why, firmwarePath, image.errorText());
     finish(SessionOutcome::ImageRefused, text);
     io.display.setBusyCursor(false);
     io.prompts.showMessage({text, QStringLiteral("Firmware Error"), MessageIcon::Critical});

@@ -68,7 +68,8 @@ public:
     void Timer1_Timer();
 
     // For front ends that choose and check the image before any port is touched: the
-    // session sends this snapshot instead of asking SelectFirmwareFile.
+    // session sends this snapshot instead of asking SelectFirmwareFile. The file is watched
+    // from the moment it was read: it must not change before the first block goes out.
     void useImage(const FirmwareImage& snapshot) { presetImage = snapshot; }
     // Probing gives up after this many seconds (0: never, as in the window).
     void setIdentifyLimit(double seconds) { identifyLimit = seconds; }
@@ -95,6 +96,10 @@ public:
 private:
     enum class Stop { None, LineLost, Interrupted };
     static constexpr int TimeOutsAllowed = 3;
+    // The module wants this pause between its request and the data.
+    static constexpr double PauseBeforeData = 1.0;
+    // How often a file that must stand still is looked at while the session waits for it.
+    static constexpr double StillCheckSeconds = 0.25;
 
     // Marks a session (an update or the communication test) as running for its whole extent.
     class SessionScope {
@@ -109,7 +114,9 @@ private:
     };
 
     bool identifyModule();
+    void observeImages();
     bool loadImage();
+    bool holdImageUntil(double until);
     bool awaitReply(const std::function<bool(QByteArray& RxBuffer)>& test);
     void runUntil(double deadline);
     void discardUnreadInput();
@@ -130,6 +137,13 @@ private:
     QString firmwarePath;
     FirmwareImage image;
     FirmwareImage presetImage;
+    // The image files as they were when the Update command began, and when that was.
+    std::map<QByteArray, struct stat> observed;
+    double observedAt = 0;
+    // Since when the image file is known to have stood still; it must have done so for
+    // FirmwareImage::StillSeconds when the first block of the first attempt goes out.
+    double stillSince = 0;
+    bool imageChecked = false;
     double identifyLimit = 0;
     bool active = false;
     std::atomic<int> stopReason{int(Stop::None)};

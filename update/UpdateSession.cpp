@@ -6,7 +6,10 @@
 #include "StatusDisplay.h"
 #include "UpdateEngine.h"
 
+#include "FileState.h"
+
 #include <QDir>
+#include <QFile>
 
 UpdateEngine::UpdateEngine(const EngineSeams& seams, QObject* parent)
     : QObject(parent)
@@ -31,6 +34,7 @@ void UpdateEngine::StartUpdate() {
         return;
     }
 
+    observeImages();
     session.RxBuffer.clear();
     if (!identifyModule())
         return;
@@ -96,12 +100,26 @@ bool UpdateEngine::identifyModule() {
     }
 }
 
+// The image files are watched from the Update command on: a copy still under way that
+// pauses during the identification is then told from a finished one by what was seen, not
+// by its timestamps, which a file server with its own clock may set anywhere.
+void UpdateEngine::observeImages() {
+    observed.clear();
+    observedAt = io.clock.seconds();
+    if (!presetImage.isLoaded())
+        observed = FirmwareImage::lookAtAll(io.programFolder, ImagePattern);
+}
+
 // The one image of the session: every attempt, restarts included, sends this snapshot.
 bool UpdateEngine::loadImage() {
+    imageChecked = false;
     if (presetImage.isLoaded()) {
         image = presetImage;
         firmwarePath = image.path();
         io.display.setFileName(firmwarePath);
+        // Read before the session began and watched since: the session's start is a later
+        // point, so counting from it can only ask for more stillness, never for less.
+        stillSince = sessionStart;
     } else {
         firmwarePath = io.SelectFirmwareFile(ImagePattern);
         io.display.setFileName(firmwarePath);
@@ -117,21 +135,16 @@ bool UpdateEngine::loadImage() {
             backToReady();
             return false;
         }
-        // An image written moments ago may be a copy still under way: it is read again once
-        // it has stood still for a while.
-        const FirmwareImage::Check check = image.loadSettled(firmwarePath, [this](double seconds) {
-            io.display.setStatusText(QStringLiteral("Waiting for the image file to be complete..."));
-            warte(seconds);
-            io.display.setStatusText(QString());
-        });
-        if (stopped()) {
-            endStopped();
-            return false;
-        }
+        const FirmwareImage::Check check = image.load(firmwarePath);
         if (check != FirmwareImage::Check::Ok) {
             refuseImage(check);
             return false;
         }
+        // Unchanged since the Update command: it has stood still since then. Changed, or
+        // chosen among files not seen then: only from this read on.
+        const auto seen = observed.find(QFile::encodeName(firmwarePath));
+        const bool unchanged = seen != observed.end() && sameFileState(seen->second, image.readState());
+        stillSince = unchanged ? observedAt : io.clock.seconds();
     }
     report.imagePath = image.path();
     report.imageBytes = image.fileBytes();

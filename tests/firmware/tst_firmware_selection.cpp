@@ -4,8 +4,10 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace fwtest;
 
@@ -28,6 +30,7 @@ class TestFirmwareSelection : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void cleanup();
     void candidates_data();
     void candidates();
     void selects_data();
@@ -35,11 +38,19 @@ private slots:
 
 private:
     QString path(const QString& name) const { return dir->path() + QLatin1Char('/') + name; }
-    // "name/" makes a folder, "name|" a named pipe, "name@" a dangling symbolic link, anything
-    // else a file modified ages[i] seconds after a fixed time (0 when ages is shorter).
+    // "name/" makes a folder, "name|" a named pipe, "name@" a dangling symbolic link, a name with
+    // letters beyond ASCII a file whose name is those letters in Latin-1 (not valid UTF-8), anything
+    // else a file; files are modified ages[i] seconds after a fixed time (0 when ages is shorter).
     void makeEntries(const QStringList& entries, const QList<int>& ages);
     std::unique_ptr<QTemporaryDir> dir;
+    QList<QByteArray> undecodable; // removed by their bytes: the folder's own clean-up cannot reach them
 };
+
+void TestFirmwareSelection::cleanup() {
+    for (const QByteArray& name : std::as_const(undecodable))
+        ::unlink(name.constData());
+    undecodable.clear();
+}
 
 void TestFirmwareSelection::init() {
     dir = std::make_unique<QTemporaryDir>();
@@ -56,6 +67,16 @@ void TestFirmwareSelection::makeEntries(const QStringList& entries, const QList<
             QCOMPARE(::mkfifo(QFile::encodeName(path(entry.chopped(1))).constData(), 0644), 0);
         } else if (entry.endsWith(QLatin1Char('@'))) {
             QVERIFY(QFile::link(QStringLiteral("/nonexistent/x.bin"), path(entry.chopped(1))));
+        } else if (entry.toLatin1() != entry.toUtf8()) {
+            const QByteArray name = QFile::encodeName(dir->path()) + '/' + entry.toLatin1();
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, "image", 5), ssize_t(5));
+            ::close(fd);
+            const timespec times[2]{{base.addSecs(ages.value(i)).toSecsSinceEpoch(), 0},
+                                    {base.addSecs(ages.value(i)).toSecsSinceEpoch(), 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, name.constData(), times, 0), 0);
+            undecodable << name;
         } else {
             QVERIFY(writeFile(path(entry), "image " + entry.toUtf8(), base.addSecs(ages.value(i))));
         }
@@ -90,6 +111,15 @@ void TestFirmwareSelection::candidates_data() {
     // newer third image; a stable sort keeps a before b here.
     QTest::newRow("tie reversed by a third")
         << ImagePattern << QStringList{a, b, c} << QList<int>{0, 0, 60} << QStringList{c, b, a};
+    // Listed by the age of the file its bytes name, so the newest stays the newest and the
+    // session can say why it cannot be sent, instead of an older image going out unnoticed.
+    const QString latin1 = QString::fromUtf8("QVL-GEN-Pr\u00fcf.bin");
+    QTest::newRow("name not valid UTF-8, newest")
+        << ImagePattern << QStringList{a, latin1} << QList<int>{0, 60}
+        << QStringList{QFile::decodeName(latin1.toLatin1()), a};
+    QTest::newRow("name not valid UTF-8, oldest")
+        << ImagePattern << QStringList{latin1, a} << QList<int>{0, 60}
+        << QStringList{a, QFile::decodeName(latin1.toLatin1())};
     QTest::newRow("five with two ties") << ImagePattern << QStringList{a, b, c, d, e}
                                         << QList<int>{3, 1, 4, 1, 5} << QStringList{e, c, a, d, b};
 }

@@ -31,12 +31,15 @@ constexpr int SectorSize = 65536;
 
 // The engine on the simulated clock, its line ending at the soak module.
 struct SoakRig {
-    explicit SoakRig(quint64 tickBase) {
+    // The images are in `programFolder`: the session watches them from its start, as the window does.
+    SoakRig(quint64 tickBase, const QString& programFolder)
+        : programFolder(programFolder) {
         world.setTickBase(tickBase);
         ModuleLine::apply(serial);
         serial.setPortOpen(true);
     }
 
+    QString programFolder;
     SimWorld world;
     SimTimer timer{world};
     FakeSerial serial;
@@ -50,7 +53,7 @@ struct SoakRig {
                                         selections << pattern;
                                         return imagePath;
                                     },
-                                    QStringLiteral("/soak")}};
+                                    programFolder}};
 };
 
 struct Outcome {
@@ -284,7 +287,7 @@ QStringList TestSoak::traceOf(quint32 firstSeed, int count) {
     for (int k = 0; k < count; ++k) {
         const FaultScript script = FaultScript::make(firstSeed + quint32(k));
         if (!rig)
-            rig = std::make_unique<SoakRig>(script.tickBase);
+            rig = std::make_unique<SoakRig>(script.tickBase, folder.path());
         out = runSession(*rig, script, k == count - 1);
     }
     return out.trace;
@@ -329,7 +332,7 @@ void TestSoak::repliesAroundTheTimeOut() {
     for (int attempt = 0; attempt < (timeOuts == 4 ? 4 : 1); ++attempt)
         script.waits[attempt][wait] = odd;
 
-    SoakRig rig(0);
+    SoakRig rig(0, folder.path());
     const Outcome out = runSession(rig, script, true);
     QVERIFY2(out.problems.isEmpty(), qPrintable((out.problems + out.trace).join(QLatin1Char('\n'))));
     QCOMPARE(rig.engine.state().ErrorCount, qint16(timeOuts));
@@ -366,7 +369,7 @@ void TestSoak::soak() {
         const quint32 seed = firstSeed + quint32(k);
         const FaultScript script = FaultScript::make(seed);
         if (!rig || script.freshRig) {
-            rig = std::make_unique<SoakRig>(script.tickBase);
+            rig = std::make_unique<SoakRig>(script.tickBase, folder.path());
             rigSeed = seed;
             rigSessions = 0;
             ++totals.newRigs;

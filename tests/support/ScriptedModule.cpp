@@ -54,7 +54,10 @@ void ScriptedModule::onWrite(const QByteArray& bytes) {
         } else if (!script.dropEnd.contains(announcements)) {
             completedImage = received;
             ++completedTransfers;
-            send(script.endText, script.flashMs);
+            if (script.endDuringLastBlock)
+                serial.deliver(script.endText);
+            else
+                send(script.endText, script.flashMs);
         }
     }
 }
@@ -64,4 +67,6 @@ void ScriptedModule::request(int sector) {
         return;
     receiving = true;
     send(script.requestText, 0);
+    if (script.endAfterLastRequest && sector == expectedSectors - 1)
+        send(script.endText, 5);
 }

@@ -23,6 +23,10 @@ struct ModuleScript {
     QByteArray requestText = "OK";
     QByteArray endText = "EN";
     bool splitAnswers = false; // every answer arrives one byte at a time
+    // The end mark also comes right after the last request, before that sector's data.
+    bool endAfterLastRequest = false;
+    // The end mark arrives while the host is still writing the last block.
+    bool endDuringLastBlock = false;
 };
 
 // A module on the simulated line: answers probes, requests sectors, takes the image and

@@ -2,6 +2,11 @@
 #include "EngineRig.h"
 
 #include <QtTest>
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 class TestUpdateEngine : public QObject {
     Q_OBJECT
@@ -27,6 +32,8 @@ private slots:
     void imageStillBeingWritten();
     void lostLineEndsTheSessionAtOnce_data();
     void lostLineEndsTheSessionAtOnce();
+    void lineLostAfterTheEndMark_data();
+    void lineLostAfterTheEndMark();
     void strayByteDoesNotShiftLaterAnswers();
 };
 
@@ -66,31 +73,48 @@ void TestUpdateEngine::transfersImageByteForByte() {
 }
 
 // The module's words after the blocks: a request counts only as the last two characters
-// of what arrived, the end mark only as the first two.
+// of what arrived, the end mark only as the first two, and only from the last block on.
 void TestUpdateEngine::requestAndEndMarks_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("end");
+    QTest::addColumn<QString>("endWhen"); // after the data, early, early and after, during the last block
     QTest::addColumn<bool>("succeeds");
-    QTest::newRow("plain") << QByteArray("OK") << QByteArray("EN") << true;
-    QTest::newRow("noise before request") << QByteArray("#~OK") << QByteArray("EN") << true;
-    QTest::newRow("request then CR") << QByteArray("OK\r") << QByteArray("EN") << false;
-    QTest::newRow("end mark followed by text") << QByteArray("OK") << QByteArray("EN\r\n") << true;
-    QTest::newRow("end mark after text") << QByteArray("OK") << QByteArray("OKEN") << false;
-    QTest::newRow("lower case") << QByteArray("ok") << QByteArray("en") << false;
+    QTest::newRow("plain") << QByteArray("OK") << QByteArray("EN") << "after" << true;
+    QTest::newRow("noise before request") << QByteArray("#~OK") << QByteArray("EN") << "after" << true;
+    QTest::newRow("request then CR") << QByteArray("OK\r") << QByteArray("EN") << "after" << false;
+    QTest::newRow("end mark followed by text") << QByteArray("OK") << QByteArray("EN\r\n") << "after" << true;
+    QTest::newRow("end mark after text") << QByteArray("OK") << QByteArray("OKEN") << "after" << false;
+    QTest::newRow("lower case") << QByteArray("ok") << QByteArray("en") << "after" << false;
+    QTest::newRow("end mark before the last data only")
+        << QByteArray("OK") << QByteArray("EN") << "early" << false;
+    QTest::newRow("end mark before and after the last data")
+        << QByteArray("OK") << QByteArray("EN") << "early and after" << true;
+    QTest::newRow("end mark while the last block is written")
+        << QByteArray("OK") << QByteArray("EN") << "during" << true;
 }
 
 void TestUpdateEngine::requestAndEndMarks() {
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, end);
+    QFETCH(QString, endWhen);
     QFETCH(bool, succeeds);
     EngineRig rig;
-    rig.makeImage(65536);
+    const QByteArray image = rig.makeImage(2 * 65536);
     rig.module.script.requestText = request;
     rig.module.script.endText = end;
+    rig.module.script.endAfterLastRequest = endWhen.startsWith("early");
+    rig.module.script.endDuringLastBlock = endWhen == "during";
+    if (endWhen == "early")
+        rig.module.script.dropEnd = {1, 2, 3, 4};
     rig.engine.StartUpdate();
     QCOMPARE(rig.display.states.contains(DisplayState::Success), succeeds);
     QCOMPARE(rig.prompts.texts().contains("Update error\rUpdate Fehler"), !succeeds);
     QCOMPARE(rig.announcementCount(), succeeds ? 1 : 4);
+    QCOMPARE(rig.engine.lastReport().outcome, succeeds ? SessionOutcome::Success : SessionOutcome::Failed);
+    // An early end mark leaves every attempt waiting for the end of the last sector: each
+    // attempt sends the whole image and times out.
+    if (endWhen == "early")
+        QCOMPARE(rig.transferWrites().size(), 4 * (1 + 2 * 4));
 }
 
 void TestUpdateEngine::replyLimitIsMoreThanFourSeconds_data() {
@@ -167,6 +191,7 @@ void TestUpdateEngine::imageLengths_data() {
     QTest::newRow("1.5 sectors") << qint64(98304) << 2;
     QTest::newRow("2.5 sectors") << qint64(163840) << 3;
     QTest::newRow("one byte over") << qint64(65537) << 2;
+    QTest::newRow("255 sectors, the most one announcement can carry") << qint64(255) * 65536 << 255;
 }
 
 void TestUpdateEngine::imageLengths() {
@@ -183,26 +208,75 @@ void TestUpdateEngine::imageLengths() {
 }
 
 void TestUpdateEngine::refusedImages_data() {
-    QTest::addColumn<qint64>("length"); // -1: no file at all
+    QTest::addColumn<QString>("kind");  // file, missing, fifo, folder, latin1 (a name not valid UTF-8)
+    QTest::addColumn<qint64>("length"); // of a file
     QTest::addColumn<QString>("says");
-    QTest::newRow("empty") << qint64(0) << "is empty";
-    QTest::newRow("256 sectors") << qint64(255) * 65536 + 1 << "larger than 255 sectors";
-    QTest::newRow("missing") << qint64(-1) << "cannot be opened";
+    QTest::newRow("empty") << "file" << qint64(0) << "is empty";
+    QTest::newRow("255 sectors and a byte") << "file" << qint64(255) * 65536 + 1 << "larger than 255 sectors";
+    QTest::newRow("missing") << "missing" << qint64(0) << "cannot be opened: it does not exist.";
+    QTest::newRow("a FIFO a writer waits on") << "fifo" << qint64(0) << "cannot be opened: it is not a file.";
+    QTest::newRow("a folder") << "folder" << qint64(0) << "cannot be opened: it is not a file.";
+    QTest::newRow("a name not valid UTF-8")
+        << "latin1" << qint64(0) << "the name QVL-GEN-Pr?f.bin is not valid UTF-8";
 }
 
+// A FIFO is refused without being opened: opening it would let a writer that waits on it go
+// on (or, opened blocking, hold the session for good).
 void TestUpdateEngine::refusedImages() {
+    QFETCH(QString, kind);
     QFETCH(qint64, length);
     QFETCH(QString, says);
     EngineRig rig;
-    if (length >= 0)
+    std::atomic<bool> writerGotIn{false};
+    std::thread writer;
+    const QByteArray latin1 = QFile::encodeName(rig.folder.path()) + "/QVL-GEN-Pr\xFC"
+                                                                     "f.bin";
+    const QByteArray fifo = QFile::encodeName(rig.folder.path() + "/QVL-GEN-FIFO.bin");
+    if (kind == "file") {
         rig.makeImage(length);
-    else
+    } else if (kind == "missing") {
         rig.imagePath = rig.folder.path() + "/QVL-GEN-GONE.bin";
+    } else if (kind == "folder") {
+        rig.imagePath = rig.folder.path() + "/QVL-GEN-DIR.bin";
+        QVERIFY(QDir().mkdir(rig.imagePath));
+    } else if (kind == "fifo") {
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        rig.imagePath = QFile::decodeName(fifo);
+        writer = std::thread([&] {
+            const int fd = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC); // waits for a reader
+            writerGotIn = true;
+            if (fd >= 0)
+                ::close(fd);
+        });
+        QThread::msleep(100); // the writer is waiting in open() by now
+    } else {
+        const int fd = ::open(latin1.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "image", 5), ssize_t(5));
+        ::close(fd);
+        rig.imagePath = QFile::decodeName(latin1);
+        QVERIFY(rig.imagePath.contains(QChar::ReplacementCharacter));
+    }
+    QElapsedTimer took;
+    took.start();
     rig.engine.StartUpdate();
+    QVERIFY(took.elapsed() < 2000);
+    ::unlink(latin1.constData()); // the temporary folder cannot remove it by its decoded name
+    if (writer.joinable()) {
+        QThread::msleep(100);
+        const bool opened = writerGotIn;
+        // Lets the writer go, whatever happened.
+        const int fd = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        writer.join();
+        ::close(fd);
+        QVERIFY2(!opened, "the FIFO was opened before it was refused");
+    }
     QCOMPARE(rig.announcementCount(), 0);
     QCOMPARE(rig.transferWrites().size(), 0);
     QCOMPARE(rig.prompts.messages.size(), 1);
     QVERIFY2(rig.prompts.messages.first().text.contains(says), qPrintable(rig.prompts.messages.first().text));
+    QVERIFY(!rig.prompts.messages.first().text.contains("does not exist") || kind == "missing");
+    QCOMPARE(rig.engine.lastReport().outcome, SessionOutcome::ImageRefused);
     QCOMPARE(rig.display.state, DisplayState::Ready);
     QCOMPARE(rig.display.activityColour, Colours::Green);
     QVERIFY(!rig.display.busy);
@@ -329,67 +403,192 @@ void TestUpdateEngine::secondSessionStartsFromZero() {
 }
 
 void TestUpdateEngine::imageStillBeingWritten_data() {
-    QTest::addColumn<int>("pieces"); // written one a second after the first, while the session waits
-    QTest::newRow("a copy that pauses once") << 1;
-    QTest::newRow("a copy that never stands still") << 20;
+    QTest::addColumn<qint64>("timesShift");     // seconds the writer's clock is off: its files' times
+    QTest::addColumn<QList<int>>("writesAtMs"); // the rest of the image, then a byte at each further time
+    QTest::addColumn<bool>("preset");           // read before the session, as the command line does
+    QTest::addColumn<bool>("sent");             // the whole image; else refused before any image byte
+    QTest::addColumn<int>("firstBlockAtMs");    // 0: not checked
+
+    const qint64 ahead = 86400, behind = -60;
+    // Identification ends at 1.2 s: the snapshot is read then, the request comes 20 ms after the
+    // announcement, and the first block one second after that.
+    QTest::newRow("not being written: no time added") << ahead << QList<int>{} << false << true << 2220;
+    QTest::newRow("not being written, read beforehand") << behind << QList<int>{} << true << true << 2220;
+    QTest::newRow("times ahead, writer pauses, done before the read")
+        << ahead << QList<int>{600} << false << true << 3220;
+    QTest::newRow("times behind, writer pauses, done before the read")
+        << behind << QList<int>{600} << false << true << 3220;
+    QTest::newRow("times ahead, writer resumes after the read")
+        << ahead << QList<int>{1700} << false << false << 0;
+    QTest::newRow("times behind, writer resumes after the read")
+        << behind << QList<int>{1700} << false << false << 0;
+    QTest::newRow("times behind, writer resumes just before the first block")
+        << behind << QList<int>{2210} << false << false << 0;
+    QTest::newRow("writer resumes while the session waits for stillness")
+        << ahead << QList<int>{600, 1800} << false << false << 0;
+    QTest::newRow("read beforehand, times ahead, writer resumes during identification")
+        << ahead << QList<int>{1000} << true << false << 0;
+    QTest::newRow("read beforehand, times behind, writer resumes before the first block")
+        << behind << QList<int>{2000} << true << false << 0;
+    QList<int> endless;
+    for (int piece = 1; piece <= 20; ++piece)
+        endless << 1000 * piece;
+    QTest::newRow("a copy that never stands still") << qint64(0) << endless << false << false << 0;
 }
 
-// An image written a moment ago may be a copy that has only paused: it is read again once it
-// has stood still, and a file that never does is refused instead of sent half-written.
+// Whatever the times of an image file say, a copy that pauses is never sent in part: the file
+// must be as it was read and have stood still for 2 s on the session's own clock when the first
+// block goes out, or the update is refused before any byte of the image is sent.
 void TestUpdateEngine::imageStillBeingWritten() {
-    QFETCH(int, pieces);
+    QFETCH(qint64, timesShift);
+    QFETCH(QList<int>, writesAtMs);
+    QFETCH(bool, preset);
+    QFETCH(bool, sent);
+    QFETCH(int, firstBlockAtMs);
     EngineRig rig;
     const QByteArray whole = rig.makeImage(2 * 65536);
-    QFile file(rig.imagePath);
-    QVERIFY(file.resize(65536)); // the first half, written just now
-    for (int piece = 1; piece <= pieces; ++piece)
-        rig.world.at(1200 + 1000 * piece, [&, piece] {
+    const QByteArray name = QFile::encodeName(rig.imagePath);
+    // What a file server whose clock is off leaves behind after each write.
+    const auto stamp = [&] {
+        timespec times[2]{};
+        clock_gettime(CLOCK_REALTIME, &times[0]);
+        times[0].tv_sec += timesShift;
+        times[1] = times[0];
+        QCOMPARE(::utimensat(AT_FDCWD, name.constData(), times, 0), 0);
+    };
+    if (!writesAtMs.isEmpty())
+        QVERIFY(QFile(rig.imagePath).resize(65536)); // the copy has paused after its first half
+    stamp();
+    for (int piece = 0; piece < writesAtMs.size(); ++piece)
+        rig.world.at(writesAtMs[piece], [&, piece] {
             QFile more(rig.imagePath);
             QVERIFY(more.open(QIODevice::Append));
-            more.write(piece == 1 ? whole.mid(65536) : QByteArray(1, 'x'));
+            more.write(piece == 0 ? whole.mid(65536) : QByteArray(1, 'x'));
+            more.close();
+            stamp();
         });
+    if (preset) {
+        FirmwareImage image;
+        QCOMPARE(image.load(rig.imagePath), FirmwareImage::Check::Ok);
+        rig.engine.useImage(image);
+    }
+    qint64 firstBlockAt = 0;
+    rig.serial.onWrite = [&, inner = rig.serial.onWrite](const QByteArray& bytes) {
+        if (bytes.size() > 3 && firstBlockAt == 0)
+            firstBlockAt = rig.world.now();
+        inner(bytes);
+    };
     rig.engine.StartUpdate();
-    if (pieces == 1) {
+    if (sent) {
         QCOMPARE(rig.prompts.texts(), QStringList());
         QCOMPARE(rig.module.completedImage, whole);
         QCOMPARE(rig.module.announcedCounts, QList<int>{2});
+        QCOMPARE(rig.engine.lastReport().outcome, SessionOutcome::Success);
+        QCOMPARE(firstBlockAt, qint64(firstBlockAtMs));
+        QCOMPARE(rig.display.statusTexts.contains("Waiting for the image file to be complete..."),
+                 firstBlockAtMs > 2220);
     } else {
         QCOMPARE(rig.prompts.messages.size(), 1);
-        QVERIFY(rig.prompts.messages.first().text.contains("kept changing while it was read"));
-        QCOMPARE(rig.announcementCount(), 0);
+        QVERIFY(rig.prompts.messages.first().text.contains("kept changing"));
+        QCOMPARE(rig.engine.lastReport().outcome, SessionOutcome::ImageRefused);
+        QCOMPARE(firstBlockAt, qint64(0));
+        QVERIFY(rig.module.received.isEmpty());
+        QVERIFY(rig.announcementCount() <= 1);
+        QCOMPARE(rig.display.state, DisplayState::Ready);
+        QVERIFY(!rig.timer.isEnabled());
+        QVERIFY(!rig.engine.imageOpen());
     }
 }
 
 void TestUpdateEngine::lostLineEndsTheSessionAtOnce_data() {
     QTest::addColumn<int>("lostAtMs");
     QTest::addColumn<bool>("probing");
-    QTest::newRow("while probing") << 5000 << true;
-    QTest::newRow("awaiting a request") << 1200 + 10 << false;
-    QTest::newRow("mid-sector") << 1200 + 20 + 1000 + 1 << false;
-    QTest::newRow("pausing before a restart") << 1200 + 20 + 4001 + 500 << false;
+    QTest::addColumn<bool>("interrupted"); // stopped by the operator instead of losing the line
+    QTest::newRow("while probing") << 5000 << true << false;
+    QTest::newRow("awaiting a request") << 1200 + 10 << false << false;
+    QTest::newRow("mid-sector") << 1200 + 20 + 1000 + 1 << false << false;
+    // The first sector went out; the request for the second never comes.
+    QTest::newRow("pausing before a restart") << 2220 + 4001 + 500 << false << false;
+    QTest::newRow("interrupted while probing") << 5000 << true << true;
+    QTest::newRow("interrupted mid-sector") << 1200 + 20 + 1000 + 1 << false << true;
+    QTest::newRow("interrupted pausing before a restart") << 2220 + 4001 + 500 << false << true;
+    QTest::newRow("interrupted waiting for the image to stand still") << 2000 << false << true;
 }
 
-// An unplugged adapter closes the port. No restart can help a closed port: the session
-// ends at once, says which line was lost, and goes back to ready.
+// An unplugged adapter closes the port, and an interrupted session is not to go on. No
+// restart can help either: the session ends at once, says why, and goes back to ready.
 void TestUpdateEngine::lostLineEndsTheSessionAtOnce() {
     QFETCH(int, lostAtMs);
     QFETCH(bool, probing);
+    QFETCH(bool, interrupted);
     EngineRig rig;
-    rig.makeImage(3 * 65536);
+    const QByteArray whole = rig.makeImage(3 * 65536);
     rig.module.script.silent = probing;
-    if (QByteArray(QTest::currentDataTag()).contains("restart"))
-        rig.module.script.dropRequests = {{1, 0}};
-    rig.world.at(lostAtMs, [&] { rig.serial.hangUp(); });
+    const QByteArray tag(QTest::currentDataTag());
+    if (tag.contains("restart"))
+        rig.module.script.dropRequests = {{1, 1}};
+    if (tag.contains("stand still")) {
+        // Written on during identification: the session waits until 2.2 s before announcing.
+        QVERIFY(QFile(rig.imagePath).resize(65536));
+        rig.world.at(600, [&] {
+            QFile more(rig.imagePath);
+            QVERIFY(more.open(QIODevice::Append));
+            more.write(whole.mid(65536));
+        });
+    }
+    rig.world.at(lostAtMs, [&] {
+        if (interrupted)
+            rig.engine.interrupt();
+        else
+            rig.serial.hangUp();
+    });
     rig.engine.StartUpdate();
     QVERIFY(rig.world.now() < lostAtMs + 300);
-    QCOMPARE(rig.prompts.texts(), QStringList{"The line to Com1 was lost (the adapter was unplugged or the "
-                                              "cable pulled).\nThe module was not updated."});
-    QCOMPARE(rig.announcementCount(), probing ? 0 : 1);
-    QCOMPARE(rig.engine.lastReport().outcome, SessionOutcome::LineLost);
+    QCOMPARE(rig.prompts.texts(),
+             QStringList{interrupted ? "The session on Com1 was interrupted.\nThe module was not updated."
+                                     : "The line to Com1 was lost (the adapter was unplugged or the "
+                                       "cable pulled).\nThe module was not updated."});
+    QCOMPARE(rig.announcementCount(), probing || tag.contains("stand still") ? 0 : 1);
+    QCOMPARE(rig.engine.lastReport().outcome,
+             interrupted ? SessionOutcome::Interrupted : SessionOutcome::LineLost);
+    QCOMPARE(rig.engine.lastReport().restarts, tag.contains("restart") ? 1 : 0);
     QCOMPARE(rig.display.state, DisplayState::Ready);
     QVERIFY(!rig.timer.isEnabled());
     QVERIFY(!rig.display.busy);
     QVERIFY(!rig.engine.imageOpen());
+    QVERIFY(!rig.engine.sessionActive());
+}
+
+void TestUpdateEngine::lineLostAfterTheEndMark_data() {
+    QTest::addColumn<int>("afterEndMs");
+    QTest::newRow("in the pause before the success display") << 500;
+    QTest::newRow("while success is shown") << 3000;
+}
+
+// After the end mark the module has its image: a line lost then (the operator unplugs the
+// adapter as soon as the module is done) leaves the success as it is, display and all.
+void TestUpdateEngine::lineLostAfterTheEndMark() {
+    QFETCH(int, afterEndMs);
+    EngineRig rig;
+    const QByteArray image = rig.makeImage(65536);
+    qint64 endAt = 0;
+    rig.module.script.endDuringLastBlock = true;
+    rig.serial.onWrite = [&, inner = rig.serial.onWrite](const QByteArray& bytes) {
+        inner(bytes);
+        if (rig.module.completedTransfers == 1 && endAt == 0) {
+            endAt = rig.world.now();
+            rig.world.after(afterEndMs, [&] { rig.serial.hangUp(); });
+        }
+    };
+    rig.engine.StartUpdate();
+    QCOMPARE(rig.module.completedImage, image);
+    QCOMPARE(rig.engine.lastReport().outcome, SessionOutcome::Success);
+    QCOMPARE(rig.prompts.texts(), QStringList());
+    QVERIFY(rig.display.states.contains(DisplayState::Success));
+    QCOMPARE(rig.display.beeps, 1);
+    // The success display ran its full course: 2 s, then 3 s of success.
+    QVERIFY2(rig.world.now() - endAt >= 5000, qPrintable(QString::number(rig.world.now() - endAt)));
+    QCOMPARE(rig.display.state, DisplayState::Ready);
     QVERIFY(!rig.engine.sessionActive());
 }
 
