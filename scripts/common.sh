@@ -3,7 +3,8 @@
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev libgl1-mesa-dev fonts-liberation fontconfig
+# dpkg-dev: dpkg-buildflags, which the build takes its hardening flags from.
+PACKAGES=(cmake g++ ninja-build dpkg-dev qt6-base-dev qt6-serialport-dev libgl1-mesa-dev fonts-liberation fontconfig
           xvfb xauth)
 # The checkers the package test (tests/package) runs on the .deb it builds; only the scripts that
 # run that test or build the package install them.

@@ -3,11 +3,12 @@
 
 #include "SettingsFile.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 const QString PortsSection = QStringLiteral("Ports");
@@ -16,14 +17,40 @@ QString comKey(int com) {
     return QStringLiteral("COM%1").arg(com);
 }
 
+// Two names of one device: the same device number (udev's links, a node made by hand), or
+// the same file.
+bool sameDevice(const QString& a, const QString& b) {
+    struct stat first {
+    }, second{};
+    if (::stat(QFile::encodeName(a).constData(), &first) != 0 ||
+        ::stat(QFile::encodeName(b).constData(), &second) != 0)
+        return false;
+    if (S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode))
+        return first.st_rdev == second.st_rdev;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool serves(const QString& value, const PresentDevice& device) {
     if (value.isEmpty())
         return false;
-    if (value == device.stableName || value == device.systemPath)
-        return true;
     // A hand-written line may name the device by another link (by-path, a link of its own).
-    const QString resolved = QFileInfo(value).canonicalFilePath();
-    return !resolved.isEmpty() && resolved == QFileInfo(device.systemPath).canonicalFilePath();
+    return value == device.stableName || value == device.systemPath || sameDevice(value, device.systemPath);
+}
+
+// A name the settings reader would give back otherwise (trimmed, cut at a line break) would
+// not find its device at the next start, which would then get another line each time.
+bool comesBackWhole(const QString& name) {
+    if (!isStableName(name))
+        return false;
+    SettingsText probe;
+    return probe.setValue(PortsSection, comKey(FirstComPort), name) &&
+           probe.value(PortsSection, comKey(FirstComPort)) == name;
+}
+
+PresentDevice asWritten(PresentDevice device) {
+    if (!comesBackWhole(device.stableName))
+        device.stableName = device.systemPath;
+    return device;
 }
 
 // COM<k+1> for the built-in /dev/ttyS<k>, 0 for any other device.
@@ -35,13 +62,28 @@ int builtInNumber(const PresentDevice& device) {
 } // namespace
 
 PortAssignment assignComPorts(const QMap<int, QString>& lines, const QList<PresentDevice>& present) {
-    QList<PresentDevice> waiting;
+    // A line serves every entry of its device: one naming the by-id link also serves the
+    // device listed once more by its path.
+    const auto servedByALine = [&lines, &present](const PresentDevice& device) {
+        return std::any_of(present.cbegin(), present.cend(), [&lines, &device](const PresentDevice& entry) {
+            return (entry.systemPath == device.systemPath ||
+                    sameDevice(entry.systemPath, device.systemPath)) &&
+                   std::any_of(lines.cbegin(), lines.cend(),
+                               [&entry](const QString& value) { return serves(value, entry); });
+        });
+    };
+    QList<PresentDevice> listed;
     for (const PresentDevice& device : present)
-        if (std::none_of(lines.cbegin(), lines.cend(),
-                         [&device](const QString& value) { return serves(value, device); }))
-            waiting.append(device);
-    std::sort(waiting.begin(), waiting.end(),
+        if (!servedByALine(device))
+            listed.append(asWritten(device));
+    std::sort(listed.begin(), listed.end(),
               [](const PresentDevice& a, const PresentDevice& b) { return a.stableName < b.stableName; });
+    QList<PresentDevice> waiting;
+    for (const PresentDevice& device : listed)
+        if (std::none_of(waiting.cbegin(), waiting.cend(), [&device](const PresentDevice& earlier) {
+                return serves(device.systemPath, earlier) || serves(device.stableName, earlier);
+            }))
+            waiting.append(device);
 
     QSet<int> taken;
     for (auto line = lines.cbegin(); line != lines.cend(); ++line)

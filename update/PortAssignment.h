@@ -10,8 +10,11 @@
 //
 // Rules, in order:
 // - an existing [Ports] line is never changed or removed, whether its device is present or not;
+// - a device is written by its stable name only when the settings reader gives that name back
+//   byte for byte (see isStableName); else by its system path, as a device without a link is;
 // - a device is already served when a line's value is its stable name or its system path (or
-//   leads to the same device);
+//   leads to the same device: the same device number, or the same file);
+// - a device listed twice (by a link and by its path) gets at most one line;
 // - a built-in /dev/ttyS<k> takes COM<k+1> when that number is free, so benches keep their numbers;
 // - every other device takes the lowest free number from 1 to 9, in the order of its stable name;
 // - when all nine are taken, the device gets none.

@@ -1,17 +1,67 @@
 // The serial devices present: by-id links first, then the ports the system reports.
 #include "SerialDeviceListing.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QSerialPortInfo>
 #include <QSet>
+#include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace {
-QString canonical(const QString& path) {
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    return resolved.isEmpty() ? path : resolved;
+// What makes two paths one device: the device number of a device node (udev may give it more
+// than one node and link), else the inode; the path itself when it cannot be looked at.
+QString deviceKey(const QByteArray& path) {
+    struct stat seen {};
+    if (::stat(path.constData(), &seen) != 0)
+        return QStringLiteral("path:") + QFile::decodeName(path);
+    if (S_ISCHR(seen.st_mode) || S_ISBLK(seen.st_mode))
+        return QStringLiteral("dev:%1").arg(quint64(seen.st_rdev));
+    return QStringLiteral("inode:%1:%2").arg(quint64(seen.st_dev)).arg(quint64(seen.st_ino));
+}
+
+// The name as a QString, or null when the bytes do not come back from it (not UTF-8).
+QString decodedWhole(const QByteArray& bytes) {
+    const QString name = QFile::decodeName(bytes);
+    return QFile::encodeName(name) == bytes ? name : QString();
+}
+
+// The folder's entries as bytes, in byte order; none when it cannot be read.
+QList<QByteArray> entriesOf(const QByteArray& folder) {
+    QList<QByteArray> names;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+QString realPathOf(const QByteArray& path) {
+    char* resolved = ::realpath(path.constData(), nullptr);
+    if (!resolved)
+        return QString();
+    const QString target = decodedWhole(QByteArray(resolved));
+    std::free(resolved);
+    return target;
 }
 } // namespace
+
+bool isStableName(const QString& path) {
+    if (path.isEmpty())
+        return false;
+    for (const QChar c : path)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QChar::ReplacementCharacter)
+            return false;
+    const QString last = path.section(QLatin1Char('/'), -1);
+    return !last.isEmpty() && !last.front().isSpace() && !last.back().isSpace();
+}
 
 SystemSerialDevices::SystemSerialDevices(QString byIdFolder, PortLister ports)
     : byIdFolder(std::move(byIdFolder))
@@ -27,32 +77,53 @@ QList<PresentDevice> SystemSerialDevices::reportedPorts() {
 
 QList<PresentDevice> SystemSerialDevices::devices() const {
     const QList<PresentDevice> reported = ports ? ports() : QList<PresentDevice>();
+    QList<QString> reportedKeys;
+    for (const PresentDevice& port : reported)
+        reportedKeys.append(deviceKey(QFile::encodeName(port.systemPath)));
+
     QList<PresentDevice> present;
-    QSet<QString> reached;
-    const QDir folder(byIdFolder);
-    const QStringList links =
-        folder.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString& name : links) {
-        const QFileInfo link(folder.filePath(name));
-        const QString target = link.canonicalFilePath();
-        if (!link.isSymLink() || target.isEmpty() || reached.contains(target))
+    QList<QString> presentKeys;
+    QSet<QString> named; // devices already known by a stable link
+    const QByteArray folder = QFile::encodeName(byIdFolder);
+    for (const QByteArray& entry : entriesOf(folder)) {
+        const QByteArray link = folder + '/' + entry;
+        struct stat seen {};
+        if (::lstat(link.constData(), &seen) != 0 || !S_ISLNK(seen.st_mode))
             continue;
-        reached.insert(target);
-        PresentDevice device{link.filePath(), target, {}, {}, {}};
-        for (const PresentDevice& port : reported)
-            if (canonical(port.systemPath) == target) {
-                device.description = port.description;
-                device.manufacturer = port.manufacturer;
-                device.serialNumber = port.serialNumber;
+        const QString target = realPathOf(link);
+        if (target.isEmpty())
+            continue; // its device is gone
+        const QString key = deviceKey(link);
+        const QString linkName = decodedWhole(link);
+        const bool stable = !linkName.isNull() && isStableName(linkName);
+        const qsizetype known = presentKeys.indexOf(key);
+        if (known >= 0) {
+            // A later link can still give a device known only by its path a stable name.
+            if (stable && !named.contains(key)) {
+                present[known].stableName = linkName;
+                named.insert(key);
             }
-        present.append(device);
-    }
-    for (PresentDevice port : reported) {
-        if (reached.contains(canonical(port.systemPath)))
             continue;
-        reached.insert(canonical(port.systemPath));
+        }
+        PresentDevice device{stable ? linkName : target, target, {}, {}, {}};
+        const qsizetype port = reportedKeys.indexOf(key);
+        if (port >= 0) {
+            device.description = reported[port].description;
+            device.manufacturer = reported[port].manufacturer;
+            device.serialNumber = reported[port].serialNumber;
+        }
+        if (stable)
+            named.insert(key);
+        present.append(device);
+        presentKeys.append(key);
+    }
+    for (qsizetype i = 0; i < reported.size(); ++i) {
+        if (presentKeys.contains(reportedKeys[i]))
+            continue;
+        PresentDevice port = reported[i];
         port.stableName = port.systemPath;
         present.append(port);
+        presentKeys.append(reportedKeys[i]);
     }
     return present;
 }

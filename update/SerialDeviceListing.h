@@ -18,9 +18,17 @@ public:
     virtual QList<PresentDevice> devices() const = 0;
 };
 
+// Whether a device's name can be written into the settings file and typed on a command line as
+// it is: not empty, no control character (a line break would end the [Ports] line, a tab or CR
+// would be trimmed), no U+FFFD (what a name that is not UTF-8 becomes in a QString) and no blank
+// at either end of its last part (the settings reader trims values).
+bool isStableName(const QString& path);
+
 // The links in a by-id folder (the stable names udev gives USB adapters) and the ports the
-// system reports. A device reached by a link is listed once, known by the first link to it in
-// name order; any other by its /dev path. A link whose target is gone is skipped.
+// system reports. A device (the same inode, or the same device number for a device node) is
+// listed once: known by the first link to it in byte order whose name is stable, else by the
+// device's own path, as a device without a link is. A link whose target is gone is skipped. The
+// folder is read as bytes: a link whose name is not UTF-8 still leads to its device.
 class SystemSerialDevices : public SerialDeviceListing {
 public:
     // Ports as the system reports them: systemPath and the descriptive texts; stableName unused.

@@ -67,6 +67,7 @@ dpkg-deb -c "$DEB" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort > "$T/contents
 -rw-r--r-- root/root ./usr/share/doc/$NAME/copyright
 -rw-r--r-- root/root ./usr/share/icons/hicolor/32x32/apps/$NAME.png
 -rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/$NAME.svg
+-rw-r--r-- root/root ./usr/share/lintian/overrides/$NAME
 -rw-r--r-- root/root ./usr/share/man/man1/kestrune-update.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/$NAME.1.gz
 -rw-r--r-- root/root ./usr/share/metainfo/$APP_ID.metainfo.xml
@@ -77,10 +78,13 @@ if diff -u "$T/expected" "$T/contents"; then pass "package contents"; else fail 
 dpkg-deb -c "$DEB" > "$T/listing"
 check "program folder drwxr-xr-x root/root" grep -Eq "^drwxr-xr-x root/root .* \./usr/lib/$NAME/\$" "$T/listing"
 
-# lintian, as a distribution's reviewer runs it: no error and no warning. Informational and
-# pedantic tags are not checked. As root it wants --allow-root, or it adds a notice.
+# lintian, as a distribution's reviewer runs it: no error and no warning, and among the
+# informational tags (-I) no hardening-* one. Pedantic tags are not checked. The one override
+# the package ships is shown too, so that it cannot hide another hardening tag. As root lintian
+# wants --allow-root, or it adds a notice.
+FORTIFY_OVERRIDE="hardening-no-fortify-functions [usr/lib/$NAME/$NAME]"
 if command -v lintian > /dev/null; then
-    lintian_options=()
+    lintian_options=(-I --show-overrides)
     [ "$(id -u)" -eq 0 ] && lintian_options+=(--allow-root)
     lintian "${lintian_options[@]}" "$DEB" > "$T/lintian" 2>&1 || true
     if grep -E '^[EW]: ' "$T/lintian"; then
@@ -89,6 +93,12 @@ if command -v lintian > /dev/null; then
         fail "lintian printed something it should not (above)"
     else
         pass "lintian: no error, no warning"
+    fi
+    if grep -E '^[^O]: .*hardening-' "$T/lintian" ||
+        grep -E '^O: .*hardening-' "$T/lintian" | grep -vF ": $FORTIFY_OVERRIDE"; then
+        fail "lintian reports a hardening tag (above)"
+    else
+        pass "lintian -I: no hardening tag"
     fi
 else
     fail "lintian is missing (scripts/package and scripts/test install it)"
@@ -107,6 +117,16 @@ for bin in "${BINARIES[@]}"; do
     check "$b is stripped" bash -c "! readelf -S '$bin' | grep -q '\.debug_info'"
     check "$b has no RPATH/RUNPATH" bash -c "! readelf -d '$bin' | grep -Eq 'RPATH|RUNPATH'"
     check "$b finds all its libraries" bash -c "! ldd '$bin' | grep -q 'not found'"
+    # Built with the hardening flags: position-independent, relocations read-only and bound at
+    # start, the stack protector linked in.
+    check "$b is position-independent" bash -c "readelf -h '$bin' | grep -Eq 'Type: +DYN'"
+    check "$b has read-only relocations" bash -c "readelf -lW '$bin' | grep -q GNU_RELRO"
+    check "$b binds at start" bash -c "readelf -dW '$bin' | grep -Eq 'BIND_NOW|FLAGS_1.* NOW'"
+    check "$b has the stack protector" bash -c "readelf --dyn-syms -W '$bin' | grep -q __stack_chk_fail"
+done
+# Fortified functions, where the compiler left a check for run time: the flag reached the build.
+for b in kestrune-update module-sim; do
+    check "$b calls fortified functions" bash -c "readelf --dyn-syms -W '$PROGRAM/$b' | grep -Eq ' __[a-z]+_chk@'"
 done
 
 # The command line runs where there is no display: no Qt Gui or Widgets among what it loads.
@@ -280,6 +300,7 @@ PREFIX="$T/bench prefix"
 ./share/doc/$NAME/copyright
 ./share/icons/hicolor/32x32/apps/$NAME.png
 ./share/icons/hicolor/scalable/apps/$NAME.svg
+./share/lintian/overrides/$NAME
 ./share/man/man1/kestrune-update.1.gz
 ./share/man/man1/$NAME.1.gz
 ./share/metainfo/$APP_ID.metainfo.xml

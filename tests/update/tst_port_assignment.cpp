@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 // Devices as "stable name|system path", or one path that is both.
@@ -63,29 +65,81 @@ void TestPortAssignment::newLinesForNewDevices_data() {
             nine += QStringLiteral("COM%1=/dev/ttyUSB%2\n").arg(i + 1).arg(i).toUtf8();
     }
     QTest::newRow("ten devices") << QByteArray("-") << ten << nine << QStringList{"/dev/ttyUSB9"};
+    // Names the settings reader would give back otherwise: the device is known by its path.
+    QTest::newRow("a by-id name ending in a blank: its path, once")
+        << QByteArray("-") << QStringList{"/dev/serial/by-id/usb-Bench_A10 |/dev/ttyUSB0"}
+        << QByteArray("[Ports]\nCOM1=/dev/ttyUSB0\n") << QStringList{};
+    QTest::newRow("a line that lost its blank: the path added once")
+        << QByteArray("[Ports]\nCOM1=/dev/serial/by-id/usb-Bench_A10 \n")
+        << QStringList{"/dev/serial/by-id/usb-Bench_A10 |/dev/ttyUSB0"}
+        << QByteArray("[Ports]\nCOM1=/dev/serial/by-id/usb-Bench_A10 \nCOM2=/dev/ttyUSB0\n") << QStringList{};
+    QTest::newRow("a leading blank and control characters: paths")
+        << QByteArray("-")
+        << QStringList{"/dev/serial/by-id/ usb-B|/dev/ttyUSB1", "/dev/serial/by-id/usb\tC|/dev/ttyUSB2",
+                       "/dev/serial/by-id/usb-D\r|/dev/ttyUSB3", "/dev/serial/by-id/usb-E\nx|/dev/ttyUSB4",
+                       "/dev/serial/by-id/usb-F\x01|/dev/ttyUSB5"}
+        << QByteArray("[Ports]\nCOM1=/dev/ttyUSB1\nCOM2=/dev/ttyUSB2\nCOM3=/dev/ttyUSB3\nCOM4=/dev/ttyUSB4\n"
+                      "COM5=/dev/ttyUSB5\n")
+        << QStringList{};
+    QTest::newRow("a name that was not UTF-8: its path")
+        << QByteArray("-") << QStringList{QString::fromUtf8("/dev/serial/by-id/usb-Pr\uFFFDf|/dev/ttyACM0")}
+        << QByteArray("[Ports]\nCOM1=/dev/ttyACM0\n") << QStringList{};
+    QTest::newRow("'=', '[' and ';' in a name are kept")
+        << QByteArray("-") << QStringList{"/dev/serial/by-id/[usb=A;1]|/dev/ttyUSB0"}
+        << QByteArray("[Ports]\nCOM1=/dev/serial/by-id/[usb=A;1]\n") << QStringList{};
+    // A device already mapped, under whichever of its names, gets no second line.
+    QTest::newRow("a line naming the device by its path serves it")
+        << QByteArray("[Ports]\nCOM4=/dev/ttyUSB3\n") << QStringList{"/dev/serial/by-id/usb-A|/dev/ttyUSB3"}
+        << QByteArray("[Ports]\nCOM4=/dev/ttyUSB3\n") << QStringList{};
+    QTest::newRow("a device listed by its link and its path: one line")
+        << QByteArray("-") << QStringList{"/dev/ttyUSB0", "/dev/serial/by-id/usb-A|/dev/ttyUSB0"}
+        << QByteArray("[Ports]\nCOM1=/dev/serial/by-id/usb-A\n") << QStringList{};
+    QTest::newRow("a line naming the device by another link serves it")
+        << QByteArray("[Ports]\nCOM5=$DIR/link-to-null\n") << QStringList{"/dev/serial/by-id/usb-N|/dev/null"}
+        << QByteArray("[Ports]\nCOM5=$DIR/link-to-null\n") << QStringList{};
+    QTest::newRow("a line naming another node of the device serves it")
+        << QByteArray("[Ports]\nCOM6=$DIR/node-of-null\n") << QStringList{"/dev/serial/by-id/usb-N|/dev/null"}
+        << QByteArray("[Ports]\nCOM6=$DIR/node-of-null\n") << QStringList{};
+    // A built-in port whose own number a line holds takes the lowest free one, or none.
+    QTest::newRow("ttyS0 with COM1 held takes COM2")
+        << QByteArray("[Ports]\nCOM1=/dev/ttyUSB0\n") << QStringList{"/dev/ttyS0"}
+        << QByteArray("[Ports]\nCOM1=/dev/ttyUSB0\nCOM2=/dev/ttyS0\n") << QStringList{};
+    QTest::newRow("ttyS0 with all nine held gets none")
+        << nine << QStringList{"/dev/ttyS0"} << nine << QStringList{"/dev/ttyS0"};
 }
 
+// "$DIR" stands for a scratch folder holding a link to /dev/null and another node of it.
 void TestPortAssignment::newLinesForNewDevices() {
     QFETCH(QByteArray, before);
     QFETCH(QStringList, devices);
     QFETCH(QByteArray, after);
     QFETCH(QStringList, unassigned);
     QTemporaryDir dir;
+    const QByteArray scratch = QFile::encodeName(dir.path());
+    QVERIFY(QFile::link("/dev/null", dir.filePath("link-to-null")));
+    if (before.contains("node-of-null") &&
+        ::mknod((scratch + "/node-of-null").constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        QSKIP("making a device node needs root");
+    before.replace("$DIR", scratch);
+    after.replace("$DIR", scratch);
     const QString path = dir.filePath("Kestrune_Update_Utility.ini");
     if (before != "-") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(before);
     }
-    const PortAssignmentResult result = applyPortAssignment(path, FakeListing(devices));
-    QCOMPARE(result.writeError, QString());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), after);
-    QStringList left;
-    for (const PresentDevice& device : result.unassigned)
-        left << device.stableName;
-    QCOMPARE(left, unassigned);
+    // Two starts: the second adds nothing.
+    for (int start = 1; start <= 2; ++start) {
+        const PortAssignmentResult result = applyPortAssignment(path, FakeListing(devices));
+        QCOMPARE(result.writeError, QString());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), after);
+        QStringList left;
+        for (const PresentDevice& device : result.unassigned)
+            left << device.stableName;
+        QCOMPARE(left, unassigned);
+    }
 }
 
 void TestPortAssignment::unwritableFileKeepsTheAssignment() {
