@@ -101,6 +101,10 @@ void UpdateEngine::succeed() {
     io.display.setStatusText(QString());
     io.display.setActivityForeColor(Colours::Green);
     io.display.showState(DisplayState::Success);
+    if (!successDisplay) {
+        io.display.setBusyCursor(false);
+        return;
+    }
     warte(3);
     io.display.showState(DisplayState::Ready);
     io.display.setProgressValue(0);

@@ -73,6 +73,9 @@ public:
     void useImage(const FirmwareImage& snapshot) { presetImage = snapshot; }
     // Probing gives up after this many seconds (0: never, as in the window).
     void setIdentifyLimit(double seconds) { identifyLimit = seconds; }
+    // After the end mark the module needs its 2 s settle pause with the line open; the 3 s
+    // success display that follows is for an operator's eyes only (the window's).
+    void setSuccessDisplay(bool shown) { successDisplay = shown; }
     // Ends the running session at its next wait; safe to call from another thread.
     void interrupt();
     // The program ends in the middle of a session and will not return into it: the report says
@@ -145,6 +148,7 @@ private:
     double stillSince = 0;
     bool imageChecked = false;
     double identifyLimit = 0;
+    bool successDisplay = true;
     bool active = false;
     std::atomic<int> stopReason{int(Stop::None)};
     double sessionStart = 0;

@@ -35,6 +35,8 @@ private slots:
     void lineLostAfterTheEndMark_data();
     void lineLostAfterTheEndMark();
     void strayByteDoesNotShiftLaterAnswers();
+    void endAfterTheEndMark_data();
+    void endAfterTheEndMark();
 };
 
 void TestUpdateEngine::transfersImageByteForByte() {
@@ -603,6 +605,39 @@ void TestUpdateEngine::strayByteDoesNotShiftLaterAnswers() {
     QCOMPARE(rig.module.probes, 1);
     QCOMPARE(rig.module.completedImage, image);
     QCOMPARE(rig.engine.state().ErrorCount, qint16(0));
+}
+
+// The module settles for 2 s after its end mark with the line open; only the window then shows
+// success for 3 s more.
+void TestUpdateEngine::endAfterTheEndMark_data() {
+    QTest::addColumn<bool>("display");
+    QTest::addColumn<int>("minMs");
+    QTest::addColumn<int>("maxMs");
+    QTest::newRow("window: settle pause and success display") << true << 5000 << 5100;
+    QTest::newRow("command line: settle pause only") << false << 2000 << 2100;
+}
+
+void TestUpdateEngine::endAfterTheEndMark() {
+    QFETCH(bool, display);
+    QFETCH(int, minMs);
+    QFETCH(int, maxMs);
+    EngineRig rig;
+    const QByteArray image = rig.makeImage(65536);
+    rig.engine.setSuccessDisplay(display);
+    qint64 endAt = 0;
+    rig.serial.onWrite = [&, inner = rig.serial.onWrite](const QByteArray& bytes) {
+        inner(bytes);
+        if (rig.module.completedTransfers == 1 && endAt == 0)
+            endAt = rig.world.now();
+    };
+    rig.engine.StartUpdate();
+    QCOMPARE(rig.module.completedImage, image);
+    QCOMPARE(rig.engine.lastReport().outcome, SessionOutcome::Success);
+    const qint64 took = rig.world.now() - endAt;
+    QVERIFY2(took >= minMs && took <= maxMs, qPrintable(QString::number(took)));
+    QVERIFY(rig.serial.PortOpen());
+    QVERIFY(!rig.display.busy);
+    QCOMPARE(rig.display.beeps, display ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateEngine)
