@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStringDecoder>
 
 namespace {
 const QString ImageOption = QStringLiteral("image");
@@ -29,10 +30,31 @@ QString portName(const QString& given, QString& error) {
     return QString();
 }
 
+// NaN fails both comparisons, infinity the upper one.
 bool parseSeconds(const QString& text, double& seconds) {
     bool ok = false;
     seconds = text.toDouble(&ok);
-    return ok && seconds > 0 && seconds <= 24 * 3600;
+    return ok && seconds >= MinIdentifySeconds && seconds <= MaxIdentifySeconds;
+}
+
+bool isUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+// Printable ASCII as it is, every other byte as \xHH: readable on any terminal.
+QString escapedBytes(const QByteArray& bytes) {
+    QString shown;
+    for (const char c : bytes) {
+        const auto byte = quint8(c);
+        if (byte >= 0x20 && byte < 0x7f)
+            shown += QLatin1Char(c);
+        else
+            shown += QStringLiteral("\\x") +
+                     QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    return shown;
 }
 } // namespace
 
@@ -49,6 +71,7 @@ QString cliUsage() {
         "  --image FILE                the image to write (default: the newest QVL-GEN*.bin\n"
         "                              of the program folder)\n"
         "  --identify-timeout SECONDS  give up on a port where no module answers in time\n"
+        "                              (0.1 to 604800, a week)\n"
         "  --json                      one JSON document on standard output at the end\n"
         "  --record FILE               append the update record to FILE\n"
         "  --list-ports                list COM1 to COM9 with their devices and whether they open\n"
@@ -56,8 +79,20 @@ QString cliUsage() {
         "  --help                      show this text\n"
         "  --version                   show the version\n"
         "\n"
-        "Exit status: 0 every port succeeded, 1 a port did not (or the record could not be\n"
-        "written), 2 a usage error or a refused image (nothing was sent).\n");
+        "Ctrl+C, SIGTERM and SIGHUP stop every port at its next wait and record it; a second\n"
+        "one ends the program at once.\n"
+        "\n"
+        "Exit status: 0 every port succeeded, 1 a port did not (or the record or the output\n"
+        "could not be written), 2 a usage error or a refused image (nothing was sent).\n");
+}
+
+QString nonUtf8ArgumentError(const QByteArrayList& arguments) {
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        if (!isUtf8(arguments[i]))
+            return QStringLiteral("the name '%1' is not valid UTF-8; give the file or port a name in UTF-8, "
+                                  "or a link to it named so")
+                .arg(escapedBytes(arguments[i]));
+    return QString();
 }
 
 CliParse parseCliArguments(const QStringList& arguments) {
@@ -102,8 +137,9 @@ CliParse parseCliArguments(const QStringList& arguments) {
         parse.error = QStringLiteral("--record needs a file");
     else if (parser.isSet(IdentifyOption) &&
              !parseSeconds(parser.value(IdentifyOption), options.identifyLimit))
-        parse.error = QStringLiteral("--identify-timeout: '%1' is not a number of seconds above 0")
-                          .arg(parser.value(IdentifyOption));
+        parse.error =
+            QStringLiteral("--identify-timeout: '%1' is not a number of seconds from 0.1 to 604800 (7 days)")
+                .arg(parser.value(IdentifyOption));
     if (!parse.error.isEmpty())
         return parse;
 

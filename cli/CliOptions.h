@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QString>
 #include <QStringList>
 
@@ -8,12 +9,16 @@ struct CliOptions {
     enum class Mode { Update, ListPorts, ComTest, Help, Version };
 
     Mode mode = Mode::Update;
-    QString image;            // empty: the newest image of the program folder
-    double identifyLimit = 0; // seconds; 0: probe until a module answers
+    QString image; // empty: the newest image of the program folder
+    double identifyLimit =
+        0; // seconds (MinIdentifySeconds to MaxIdentifySeconds); 0: probe until a module answers
     bool json = false;
     QString recordFile; // empty: the default record
     QStringList ports;  // as given: COM1 to COM9 (upper case) or device paths
 };
+
+constexpr double MinIdentifySeconds = 0.1;
+constexpr double MaxIdentifySeconds = 7 * 24 * 3600; // a week: a bench left probing over a holiday
 
 struct CliParse {
     CliOptions options;
@@ -23,5 +28,10 @@ struct CliParse {
 // Reads the arguments (program name first). A port is COM1 to COM9 in any letter case, or a
 // path (it holds a '/'); the same port twice is an error.
 CliParse parseCliArguments(const QStringList& arguments);
+
+// The arguments as the program got them (program name first). Qt turns bytes that are not
+// UTF-8 into U+FFFD, so a file or port named that way would be looked for under another name:
+// such an argument is refused with a message saying so. Empty when every argument is UTF-8.
+QString nonUtf8ArgumentError(const QByteArrayList& arguments);
 
 QString cliUsage();

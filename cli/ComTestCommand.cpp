@@ -8,7 +8,7 @@
 #include "SystemClock.h"
 #include "UpdateEngine.h"
 
-int runComTestCommand(const PortTarget& port, std::FILE* out, const StopSignals& stopSignals) {
+int runComTestCommand(const PortTarget& port, OutputStream& out, const StopSignals& stopSignals) {
     SystemClock clock;
     QtEventPass events;
     QtIntervalTimer timer(100);
@@ -17,20 +17,18 @@ int runComTestCommand(const PortTarget& port, std::FILE* out, const StopSignals&
     const std::unique_ptr<SerialPortControl> control = makePortControl(events, port);
     SerialPortControl& serial = *control;
     if (!serial.setPortOpen(true)) {
-        std::fprintf(stderr, "kestrune-update: %s cannot be opened: %s\n", qPrintable(port.label),
-                     qPrintable(serial.openFailureText()));
+        std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(portOpenFailure(port, serial)));
         return 1;
     }
     UpdateEngine engine({serial, clock, events, timer, display, prompts,
                          [](const QString&) { return QString(); }, QString()});
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &engine, &UpdateEngine::interrupt);
-    std::fprintf(out, "%s: communication test, waiting for the module's request...\n",
-                 qPrintable(port.label));
-    std::fflush(out);
+    out.write(port.label + QStringLiteral(": communication test, waiting for the module's request...\n"));
+    out.flush();
     const bool passed = engine.RunComTest();
     serial.setPortOpen(false);
     QString text = prompts.lastText;
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    std::fprintf(out, "%s: %s\n", qPrintable(port.label), qPrintable(text));
+    out.write(port.label + QStringLiteral(": ") + text + QLatin1Char('\n'));
     return passed ? 0 : 1;
 }

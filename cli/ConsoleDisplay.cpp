@@ -10,6 +10,8 @@ void ConsoleDisplay::showState(DisplayState state) {
         sink(PortEventKind::SwitchOff, 0);
     } else if (state == DisplayState::Error) {
         sink(PortEventKind::Restart, ++restarts);
+    } else if (state == DisplayState::Success) {
+        sink(PortEventKind::Settled, 0);
     }
 }
 

@@ -6,7 +6,9 @@
 #include <functional>
 
 // What a port's session tells the console, as it happens.
-enum class PortEventKind { SwitchOff, Announced, BlocksSent, Restart };
+// Settled: the module's 2 s settle pause after the end mark is over; what follows in the engine
+// is the window's success display, which a console does not wait for.
+enum class PortEventKind { SwitchOff, Announced, BlocksSent, Restart, Settled };
 
 // The engine's status display without a window: the display calls that matter on a console
 // become events (the setup-switch warning once, the announcement, each block sent, each

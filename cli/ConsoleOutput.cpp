@@ -35,7 +35,7 @@ ConsoleOutput::Style ConsoleOutput::styleFor(bool json, std::FILE* out) {
 }
 
 ConsoleOutput::ConsoleOutput(Style style, const FirmwareImage& image, const QList<PortTarget>& ports,
-                             std::FILE* out)
+                             OutputStream& out)
     : style(style)
     , image(image)
     , out(out) {
@@ -56,8 +56,8 @@ QString ConsoleOutput::imageLine() const {
 }
 
 void ConsoleOutput::print(const QString& text) {
-    std::fputs(qPrintable(text + QLatin1Char('\n')), out);
-    std::fflush(out);
+    out.write(text + QLatin1Char('\n'));
+    out.flush();
 }
 
 void ConsoleOutput::begin() {
@@ -73,19 +73,19 @@ void ConsoleOutput::begin() {
 // A line that stays (a warning) goes above the progress lines, which are drawn again below it.
 void ConsoleOutput::printAbove(const QString& text) {
     if (drawn > 0)
-        std::fprintf(out, "\x1b[%dA", drawn);
-    std::fputs(qPrintable(QStringLiteral("\r\x1b[2K") + text + QLatin1Char('\n')), out);
+        out.write(QStringLiteral("\x1b[%1A").arg(drawn));
+    out.write(QStringLiteral("\r\x1b[2K") + text + QLatin1Char('\n'));
     drawn = 0;
     drawLines();
 }
 
 void ConsoleOutput::drawLines() {
     if (drawn > 0)
-        std::fprintf(out, "\x1b[%dA", drawn);
+        out.write(QStringLiteral("\x1b[%1A").arg(drawn));
     for (const PortLine& line : lines)
-        std::fputs(qPrintable(QStringLiteral("\r\x1b[2K") + progressLine(line) + QLatin1Char('\n')), out);
+        out.write(QStringLiteral("\r\x1b[2K") + progressLine(line) + QLatin1Char('\n'));
     drawn = int(lines.size());
-    std::fflush(out);
+    out.flush();
 }
 
 QString ConsoleOutput::progressLine(const PortLine& line) const {
@@ -138,6 +138,8 @@ void ConsoleOutput::event(int port, PortEventKind kind, int value) {
         line.restarts = value;
         plain = QStringLiteral("%1: no answer within 4 s, restart %2 of 3").arg(label).arg(value);
         break;
+    case PortEventKind::Settled:
+        return;
     }
     if (style == Style::Plain && !plain.isEmpty())
         print(plain);
@@ -187,8 +189,8 @@ void ConsoleOutput::end() {
         };
         const QJsonDocument document(
             QJsonObject{{QStringLiteral("image"), imageObject}, {QStringLiteral("ports"), ports}});
-        std::fputs(document.toJson(QJsonDocument::Indented).constData(), out);
-        std::fflush(out);
+        out.write(document.toJson(QJsonDocument::Indented));
+        out.flush();
         return;
     }
     const int width = labelWidth;

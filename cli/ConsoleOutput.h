@@ -2,6 +2,7 @@
 
 #include "ConsoleDisplay.h"
 #include "FirmwareImage.h"
+#include "OutputStream.h"
 #include "PortTargets.h"
 #include "UpdateEngine.h"
 
@@ -17,8 +18,8 @@ class ConsoleOutput {
 public:
     enum class Style { Terminal, Plain, Json };
 
-    ConsoleOutput(Style style, const FirmwareImage& image, const QList<PortTarget>& ports,
-                  std::FILE* out = stdout);
+    // Every write goes through `out`, which keeps the first failure for the exit status.
+    ConsoleOutput(Style style, const FirmwareImage& image, const QList<PortTarget>& ports, OutputStream& out);
 
     void begin();
     void event(int port, PortEventKind kind, int value);
@@ -49,7 +50,7 @@ private:
 
     const Style style;
     const FirmwareImage& image;
-    std::FILE* out;
+    OutputStream& out;
     QList<PortLine> lines;
     int labelWidth = 4;
     int drawn = 0; // progress lines on the screen below the cursor's line

@@ -5,7 +5,7 @@
 #include "QtEventPass.h"
 #include "SerialPortControl.h"
 
-int listPorts(const QString& settingsFile, std::FILE* out) {
+int listPorts(const QString& settingsFile, OutputStream& out) {
     const PortAssignmentResult assignment = cliPortMap(settingsFile);
     if (!assignment.writeError.isEmpty())
         std::fprintf(stderr, "kestrune-update: the new [Ports] lines could not be stored in %s: %s\n",
@@ -14,7 +14,15 @@ int listPorts(const QString& settingsFile, std::FILE* out) {
     QtEventPass events;
     SerialPortControl serial(events, [&map](int com) { return map.deviceFor(com); });
 
-    std::fprintf(out, "%-5s  %-40s  %-30s  %s\n", "Port", "Device", "Description", "Opens now");
+    const auto row = [&out](const QString& port, const QString& device, const QString& description,
+                            const QString& opens) {
+        // Joined, not put through arg(): a device path may hold a '%'.
+        out.write(port.leftJustified(5) + QStringLiteral("  ") + device.leftJustified(40) +
+                  QStringLiteral("  ") + description.leftJustified(30) + QStringLiteral("  ") + opens +
+                  QLatin1Char('\n'));
+    };
+    row(QStringLiteral("Port"), QStringLiteral("Device"), QStringLiteral("Description"),
+        QStringLiteral("Opens now"));
     for (int com = FirstComPort; com <= LastComPort; ++com) {
         const QString device = map.deviceFor(com);
         // The tool tip ends with the path, which has a column of its own here.
@@ -28,12 +36,11 @@ int listPorts(const QString& settingsFile, std::FILE* out) {
             serial.setPortOpen(false);
         else
             opens = QStringLiteral("no: ") + serial.openFailureText();
-        std::fprintf(
-            out, "%-5s  %-40s  %-30s  %s\n", qPrintable(QStringLiteral("COM%1").arg(com)), qPrintable(device),
-            qPrintable(description.isEmpty() ? QStringLiteral("-") : description), qPrintable(opens));
+        row(QStringLiteral("COM%1").arg(com), device,
+            description.isEmpty() ? QStringLiteral("-") : description, opens);
     }
     for (const PresentDevice& device : assignment.unassigned)
-        std::fprintf(out, "no COM number left for %s; name it as a device path\n",
-                     qPrintable(device.stableName));
+        out.write(QStringLiteral("no COM number left for ") + device.stableName +
+                  QStringLiteral("; name it as a device path\n"));
     return 0;
 }

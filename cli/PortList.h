@@ -1,8 +1,9 @@
 #pragma once
 
+#include "OutputStream.h"
+
 #include <QString>
-#include <cstdio>
 
 // --list-ports: COM1 to COM9 with their devices, what the system says of each, and whether it
 // opens now. Returns the exit status.
-int listPorts(const QString& settingsFile, std::FILE* out);
+int listPorts(const QString& settingsFile, OutputStream& out);

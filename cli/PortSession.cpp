@@ -50,7 +50,14 @@ void PortSession::runSession() {
     SystemClock clock;
     QtEventPass events;
     QtIntervalTimer timer(100);
-    ConsoleDisplay display([this](PortEventKind kind, int value) { emit progress(int(kind), value); });
+    UpdateEngine* running = nullptr;
+    ConsoleDisplay display([this, &running](PortEventKind kind, int value) {
+        // The result (success) is settled and the module has had its pause: the session ends
+        // here instead of waiting out the window's success display.
+        if (kind == PortEventKind::Settled && running)
+            running->interrupt();
+        emit progress(int(kind), value);
+    });
     UnattendedPrompts prompts;
     const std::unique_ptr<SerialPortControl> control = makePortControl(events, port);
     SerialPortControl& serial = *control;
@@ -62,9 +69,7 @@ void PortSession::runSession() {
         return;
     }
     if (!serial.setPortOpen(true)) {
-        endWithoutSession(
-            SessionOutcome::PortError,
-            QStringLiteral("%1 cannot be opened: %2").arg(port.label, serial.openFailureText()));
+        endWithoutSession(SessionOutcome::PortError, portOpenFailure(port, serial));
         return;
     }
 
@@ -72,6 +77,7 @@ void PortSession::runSession() {
                           [](const QString&) { return QString(); }, QString()});
     session.useImage(image);
     session.setIdentifyLimit(identifyLimit);
+    running = &session;
     {
         const QMutexLocker lock(&engineLock);
         engine = &session;

@@ -35,10 +35,21 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
         PortTarget target;
         target.label = port;
         if (port.contains('/')) {
-            target.device = port;
+            // A link (/dev/serial/by-id/..., a relative name) stands for the device it leads to.
+            const QString real = QFileInfo(port).canonicalFilePath();
+            target.device = real.isEmpty() ? port : real;
         } else {
             target.com = port.mid(3).toInt();
             target.device = map.deviceFor(target.com);
+        }
+        // Made raw, the operator's own terminal would swallow Ctrl+C and stay raw after a kill.
+        if (!target.device.isEmpty() && SerialPortControl::isOwnTerminal(target.device)) {
+            resolution.error =
+                target.device == port
+                    ? QStringLiteral("%1 is this program's own terminal; give the port of a module").arg(port)
+                    : QStringLiteral("%1 (%2) is this program's own terminal; give the port of a module")
+                          .arg(port, target.device);
+            return resolution;
         }
         const QString real = QFileInfo(target.device).canonicalFilePath();
         const QString key = real.isEmpty() ? target.device : real;
@@ -51,6 +62,13 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
         resolution.targets << target;
     }
     return resolution;
+}
+
+QString portOpenFailure(const PortTarget& port, const SerialPortControl& serial) {
+    const QString name = port.device.isEmpty() || port.device == port.label
+                             ? port.label
+                             : QStringLiteral("%1 (%2)").arg(port.label, port.device);
+    return QStringLiteral("%1 cannot be opened: %2").arg(name, serial.openFailureReason());
 }
 
 std::unique_ptr<SerialPortControl> makePortControl(EventPass& events, const PortTarget& port) {

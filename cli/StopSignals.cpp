@@ -1,4 +1,4 @@
-// Ctrl+C and SIGTERM read from a signalfd and turned into one stop request for every session.
+// Ctrl+C, SIGTERM and SIGHUP read from a signalfd and turned into one stop request for every session.
 #include "StopSignals.h"
 
 #include <csignal>
@@ -12,6 +12,8 @@ sigset_t stopSet() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // A dropped SSH connection or a closed terminal: the sessions end and are recorded as on Ctrl+C.
+    sigaddset(&set, SIGHUP);
     return set;
 }
 } // namespace

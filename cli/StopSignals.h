@@ -4,7 +4,7 @@
 #include <QSocketNotifier>
 #include <memory>
 
-// Ctrl+C (SIGINT) and SIGTERM as an event of the main thread. The signals are blocked in every
+// Ctrl+C (SIGINT), SIGTERM and SIGHUP as an event of the main thread. The signals are blocked in every
 // thread and read from a signalfd, so no handler runs in the middle of a session and the
 // sessions are stopped by ordinary code. A second signal ends the process at once.
 class StopSignals : public QObject {

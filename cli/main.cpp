@@ -3,6 +3,7 @@
 #include "ComTestCommand.h"
 #include "ConsoleOutput.h"
 #include "ImageChoice.h"
+#include "OutputStream.h"
 #include "PortList.h"
 #include "PortTargets.h"
 #include "StopSignals.h"
@@ -21,28 +22,42 @@ int usageError(const QString& text) {
                  qPrintable(text));
     return UsageError;
 }
+
+// Standard output is closed with a check: a run whose summary or JSON was lost is not a
+// success for the script that reads it, though the modules keep their result.
+int finished(OutputStream& out, int status) {
+    return out.close("kestrune-update") || status != 0 ? status : 1;
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
+    OutputStream out(stdout);
+    out.guardClosedDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kestrune-update"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KUU_VERSION));
     // Output to a pipe that closes early (`| head`) must not kill sessions mid-transfer.
     std::signal(SIGPIPE, SIG_IGN);
 
+    QByteArrayList rawArguments;
+    for (int i = 0; i < argc; ++i)
+        rawArguments << QByteArray(argv[i]);
+    const QString nameError = nonUtf8ArgumentError(rawArguments);
+    if (!nameError.isEmpty())
+        return usageError(nameError);
     const CliParse parse = parseCliArguments(QCoreApplication::arguments());
     if (!parse.error.isEmpty())
         return usageError(parse.error);
     const CliOptions& options = parse.options;
     switch (options.mode) {
     case CliOptions::Mode::Help:
-        std::fputs(qPrintable(cliUsage()), stdout);
-        return 0;
+        out.write(cliUsage());
+        return finished(out, 0);
     case CliOptions::Mode::Version:
-        std::printf("kestrune-update %s\n", KUU_VERSION);
-        return 0;
+        out.write(QByteArray("kestrune-update " KUU_VERSION "\n"));
+        return finished(out, 0);
     case CliOptions::Mode::ListPorts:
-        return listPorts(cliSettingsFile(), stdout);
+        return finished(out, listPorts(cliSettingsFile(), out));
     case CliOptions::Mode::ComTest:
     case CliOptions::Mode::Update:
         break;
@@ -55,7 +70,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(ports.warning));
     if (options.mode == CliOptions::Mode::ComTest) {
         const StopSignals stopSignals;
-        return runComTestCommand(ports.targets.first(), stdout, stopSignals);
+        return finished(out, runComTestCommand(ports.targets.first(), out, stopSignals));
     }
 
     // Read and checked once, before any port is opened: a refused image sends nothing anywhere.
@@ -69,9 +84,9 @@ int main(int argc, char* argv[]) {
     // Ctrl+C ends what came before by the default means; from here on it ends the sessions
     // cleanly. Made before any session thread, which inherits the blocked signals.
     const StopSignals stopSignals;
-    ConsoleOutput output(ConsoleOutput::styleFor(options.json, stdout), image, ports.targets);
+    ConsoleOutput output(ConsoleOutput::styleFor(options.json, stdout), image, ports.targets, out);
     UpdateRun run(ports.targets, image, options.identifyLimit,
                   options.recordFile.isEmpty() ? defaultRecordFile() : options.recordFile, output);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &UpdateRun::stopAll);
-    return run.exec();
+    return finished(out, run.exec());
 }

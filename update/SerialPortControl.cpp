@@ -4,10 +4,27 @@
 #include "EventPass.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+
+namespace {
+// The controlling terminal's device number, from the process's own status line (field 7,
+// after the command name in parentheses, which may hold blanks); 0 when it has none.
+dev_t controllingTerminal() {
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    // state, ppid, pgrp, session, tty_nr
+    return fields.size() > 4 ? dev_t(fields[4].toLongLong()) : 0;
+}
+} // namespace
 
 SerialPortControl::SerialPortControl(EventPass& events, DeviceMap deviceForPort, QObject* parent)
     : SerialControl(parent)
@@ -22,8 +39,30 @@ SerialPortControl::~SerialPortControl() {
         port.close();
 }
 
+bool SerialPortControl::isOwnTerminal(const QString& device) {
+    struct stat target {};
+    if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode))
+        return false;
+    // /dev/tty is whatever the controlling terminal is, for every process that opens it.
+    if (target.st_rdev == ::makedev(5, 0))
+        return true;
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat own {};
+        if (::fstat(fd, &own) == 0 && S_ISCHR(own.st_mode) && own.st_rdev == target.st_rdev)
+            return true;
+    }
+    const dev_t controlling = controllingTerminal();
+    return controlling != 0 && controlling == target.st_rdev;
+}
+
+void SerialPortControl::refuse(OpenFailure why, const QString& text, const QString& reason) {
+    failureReason = reason;
+    setOpenFailure(why, text);
+}
+
 bool SerialPortControl::setPortOpen(bool open) {
     if (!open) {
+        // Qt puts back the line settings it found at the open (settingsRestoredOnClose).
         if (port.isOpen())
             port.close();
         return true;
@@ -32,16 +71,22 @@ bool SerialPortControl::setPortOpen(bool open) {
         return true;
 
     setOpenFailure(OpenFailure::None, QString());
+    failureReason.clear();
     const QString device = deviceForPort(CommPort());
     const QByteArray path = QFile::encodeName(device);
     if (device.isEmpty() || !QFileInfo::exists(device)) {
-        setOpenFailure(OpenFailure::Absent, tr("%1 does not exist").arg(device));
+        refuse(OpenFailure::Absent, tr("%1 does not exist").arg(device), tr("it does not exist"));
         return false;
     }
     if (::access(path.constData(), R_OK | W_OK) != 0) {
-        setOpenFailure(
-            OpenFailure::PermissionDenied,
-            tr("permission denied on %1 (the user may need to join the dialout group)").arg(device));
+        refuse(OpenFailure::PermissionDenied,
+               tr("permission denied on %1 (the user may need to join the dialout group)").arg(device),
+               tr("permission denied (the user may need to join the dialout group)"));
+        return false;
+    }
+    if (isOwnTerminal(device)) {
+        refuse(OpenFailure::Other, tr("%1 is this program's own terminal").arg(device),
+               tr("it is this program's own terminal"));
         return false;
     }
     // The lock that keeps a second user off the device is taken per name: open the device by
@@ -51,12 +96,14 @@ bool SerialPortControl::setPortOpen(bool open) {
     if (!port.open(QIODevice::ReadWrite)) {
         const auto error = port.error();
         if (error == QSerialPort::DeviceNotFoundError)
-            setOpenFailure(OpenFailure::Absent, tr("%1 does not exist").arg(device));
+            refuse(OpenFailure::Absent, tr("%1 does not exist").arg(device), tr("it does not exist"));
         else if (error == QSerialPort::PermissionError)
             // Access rights were checked above, so this is the lock of another program.
-            setOpenFailure(OpenFailure::Busy, tr("%1 is in use by another program").arg(device));
+            refuse(OpenFailure::Busy, tr("%1 is in use by another program").arg(device),
+                   tr("it is in use by another program"));
         else
-            setOpenFailure(OpenFailure::Other, tr("%1 cannot be opened: %2").arg(device, port.errorString()));
+            refuse(OpenFailure::Other, tr("%1 cannot be opened: %2").arg(device, port.errorString()),
+                   port.errorString());
         port.clearError();
         return false;
     }

@@ -29,13 +29,23 @@ public:
 
     QString deviceName(int portNumber) const { return deviceForPort(portNumber); }
     QString describePort() const override;
+    // Why the last open failed, without the device's name ("it does not exist"), for
+    // messages that name the port themselves.
+    const QString& openFailureReason() const { return failureReason; }
+
+    // True when `device` (or what a link to it leads to) is a terminal of this process: its
+    // standard input, output or error, or its controlling terminal. Making that line raw
+    // would take the operator's keyboard, Ctrl+C included.
+    static bool isOwnTerminal(const QString& device);
 
 private:
     void handleReadyRead();
     void handleError(QSerialPort::SerialPortError error);
     qint64 bytesWaitingToGo() const;
+    void refuse(OpenFailure why, const QString& text, const QString& reason);
 
     EventPass& events;
     DeviceMap deviceForPort;
     QSerialPort port;
+    QString failureReason;
 };

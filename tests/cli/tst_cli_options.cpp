@@ -19,7 +19,13 @@ private slots:
         QTest::newRow("image without file") << QStringList{"COM1", "--image"} << "image";
         QTest::newRow("timeout not a number")
             << QStringList{"--identify-timeout", "soon", "COM1"} << "'soon'";
-        QTest::newRow("timeout zero") << QStringList{"--identify-timeout", "0", "COM1"} << "above 0";
+        QTest::newRow("timeout zero")
+            << QStringList{"--identify-timeout", "0", "COM1"} << "from 0.1 to 604800";
+        // The range is 0.1 s to a week; whatever lies outside says the range.
+        for (const char* seconds : {"604801", "0.09", "1e-300", "nan", "inf", "-inf", "-1", "abc", "1e9", ""})
+            QTest::addRow("timeout '%s'", seconds)
+                << QStringList{"--identify-timeout", seconds, "COM1"}
+                << QString("'%1' is not a number of seconds from 0.1 to 604800 (7 days)").arg(seconds);
         QTest::newRow("two images") << QStringList{"--image", "a", "--image", "b", "COM1"}
                                     << "more than once";
         QTest::newRow("list with a port") << QStringList{"--list-ports", "COM1"} << "--list-ports takes no";
@@ -34,6 +40,60 @@ private slots:
         QFETCH(QString, says);
         const CliParse parse = parseCliArguments(QStringList{"kestrune-update"} + arguments);
         QVERIFY2(parse.error.contains(says), qPrintable(parse.error));
+    }
+
+    void identifyTimeoutAccepted_data() {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<double>("seconds");
+        QTest::newRow("the least, 0.1 s") << "0.1" << 0.1;
+        QTest::newRow("the most, a week") << "604800" << 604800.0;
+        QTest::newRow("a day and a second") << "86401" << 86401.0;
+        QTest::newRow("written with an exponent") << "6.048e5" << 604800.0;
+    }
+    void identifyTimeoutAccepted() {
+        QFETCH(QString, given);
+        QFETCH(double, seconds);
+        const CliParse parse = parseCliArguments({"kestrune-update", "--identify-timeout", given, "COM1"});
+        QVERIFY2(parse.error.isEmpty(), qPrintable(parse.error));
+        QCOMPARE(parse.options.identifyLimit, seconds);
+    }
+
+    // Arguments as the program gets them: a name that is not UTF-8 is refused with the bytes
+    // shown, whichever option or port it is.
+    void argumentBytes_data() {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<QString>("says"); // empty: accepted
+        QTest::newRow("Latin-1 image") << QByteArrayList{"--image",
+                                                         "/srv/Pr\xFC"
+                                                         "fplatz/QVL-GEN-2.bin",
+                                                         "COM1"}
+                                       << "the name '/srv/Pr\\xFCfplatz/QVL-GEN-2.bin' is not valid UTF-8";
+        QTest::newRow("Latin-1 image, one argument")
+            << QByteArrayList{"--image=/srv/Pr\xFC"
+                              "fplatz/a.bin",
+                              "COM1"}
+            << "the name '--image=/srv/Pr\\xFCfplatz/a.bin' is not valid UTF-8";
+        QTest::newRow("Latin-1 port") << QByteArrayList{"/dev/serial/by-id/usb-Pr\xFC"
+                                                        "f-if00"}
+                                      << "the name '/dev/serial/by-id/usb-Pr\\xFCf-if00' is not valid UTF-8";
+        QTest::newRow("Latin-1 record") << QByteArrayList{"--record", "/tmp/\xE9t\xE9.jsonl", "COM1"}
+                                        << "'/tmp/\\xE9t\\xE9.jsonl' is not valid UTF-8";
+        QTest::newRow("a cut UTF-8 sequence") << QByteArrayList{"/dev/ttyUSB\xC3"} << "'/dev/ttyUSB\\xC3'";
+        QTest::newRow("UTF-8 umlaut") << QByteArrayList{"--image",
+                                                        "/srv/Pr\xC3\xBC"
+                                                        "fplatz/a.bin",
+                                                        "COM1"}
+                                      << "";
+        QTest::newRow("plain ASCII") << QByteArrayList{"--json", "COM1", "/dev/ttyUSB0"} << "";
+    }
+    void argumentBytes() {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(QString, says);
+        const QString error = nonUtf8ArgumentError(QByteArrayList{"kestrune-update"} + arguments);
+        if (says.isEmpty())
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+        else
+            QVERIFY2(error.contains(says), qPrintable(error));
     }
 
     void accepted() {

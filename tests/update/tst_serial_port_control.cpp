@@ -184,6 +184,8 @@ class TestSerialPortControl : public QObject {
     Q_OBJECT
 private slots:
     void lineSettings();
+    void lineSettingsComeBack_data();
+    void lineSettingsComeBack();
     void bytesOnTheWire_data();
     void bytesOnTheWire();
     void receive_data();
@@ -215,6 +217,54 @@ void TestSerialPortControl::lineSettings() {
     // speed, the stop bits and the flow control can be seen on it.
     QCOMPARE(line.c_cflag & (CSTOPB | CRTSCTS), tcflag_t(0));
     QCOMPARE(line.c_iflag & (IXON | IXOFF), tcflag_t(0));
+}
+
+// Whatever the open changes on the line is put back, however the control lets go of it.
+void TestSerialPortControl::lineSettingsComeBack_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("closed") << "close";
+    QTest::newRow("closed after an exchange") << "exchange";
+    QTest::newRow("destroyed while open") << "destroy";
+}
+
+void TestSerialPortControl::lineSettingsComeBack() {
+    QFETCH(QString, how);
+    Pty pty;
+    QVERIFY2(pty.isValid(), qPrintable(pty.error()));
+    // As a shell leaves a terminal: line editing, echo, signals, 9600 baud.
+    termios before{};
+    QCOMPARE(::tcgetattr(pty.slave(), &before), 0);
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_iflag |= ICRNL | IXON;
+    ::cfsetispeed(&before, B9600);
+    ::cfsetospeed(&before, B9600);
+    QCOMPARE(::tcsetattr(pty.slave(), TCSANOW, &before), 0);
+    QCOMPARE(::tcgetattr(pty.slave(), &before), 0);
+
+    QtEventPass pass;
+    auto control = std::make_unique<SerialPortControl>(pass, [&pty](int) { return pty.slavePath(); });
+    ModuleLine::apply(*control);
+    QVERIFY2(control->setPortOpen(true), qPrintable(control->openFailureText()));
+    termios open{};
+    QCOMPARE(::tcgetattr(pty.slave(), &open), 0);
+    QCOMPARE(::cfgetospeed(&open), speed_t(B115200)); // the open did change the line
+    QVERIFY(!(open.c_lflag & ICANON));
+    if (how == QLatin1String("exchange")) {
+        control->Output("OK\x01");
+        QCOMPARE(pty.read(3, 1000), QByteArray("OK\x01"));
+    }
+    if (how == QLatin1String("destroy"))
+        control.reset();
+    else
+        QVERIFY(control->setPortOpen(false));
+
+    termios after{};
+    QCOMPARE(::tcgetattr(pty.slave(), &after), 0);
+    QCOMPARE(after.c_lflag, before.c_lflag);
+    QCOMPARE(after.c_iflag, before.c_iflag);
+    QCOMPARE(after.c_oflag, before.c_oflag);
+    QCOMPARE(after.c_cflag, before.c_cflag);
+    QCOMPARE(::cfgetospeed(&after), speed_t(B9600));
 }
 
 void TestSerialPortControl::bytesOnTheWire_data() {
@@ -407,6 +457,9 @@ void TestSerialPortControl::openFailures_data() {
     QTest::newRow("regular file") << "file" << OpenFailure::Other << "";
     QTest::newRow("not a terminal") << "null" << OpenFailure::Other << "";
     QTest::newRow("directory") << "directory" << OpenFailure::Other << "";
+    QTest::newRow("this program's standard input") << "stdin" << OpenFailure::Other << "own terminal";
+    QTest::newRow("a link to this program's standard input")
+        << "stdin-link" << OpenFailure::Other << "own terminal";
 }
 
 void TestSerialPortControl::openFailures() {
@@ -423,6 +476,15 @@ void TestSerialPortControl::openFailures() {
     std::unique_ptr<SerialPortControl> holder;
     std::unique_ptr<QSerialPort> otherProgram;
     std::unique_ptr<NotRoot> user;
+    int savedStdin = -1;
+    const auto restoreStdin = qScopeGuard([&savedStdin] {
+        if (savedStdin >= 0) {
+            ::dup2(savedStdin, STDIN_FILENO);
+            ::close(savedStdin);
+        }
+    });
+    termios lineBefore{};
+    ::tcgetattr(pty.slave(), &lineBefore);
 
     if (situation == QLatin1String("absent")) {
         device = dir.filePath(QStringLiteral("ttyUSB7"));
@@ -452,6 +514,15 @@ void TestSerialPortControl::openFailures() {
         file.write(block(0, 64));
     } else if (situation == QLatin1String("null")) {
         device = QStringLiteral("/dev/null");
+    } else if (situation.startsWith(QLatin1String("stdin"))) {
+        // The pseudo-terminal becomes this process's standard input for the row.
+        savedStdin = ::dup(STDIN_FILENO);
+        QVERIFY(::dup2(pty.slave(), STDIN_FILENO) == STDIN_FILENO);
+        device = pty.slavePath();
+        if (situation == QLatin1String("stdin-link")) {
+            device = dir.filePath(QStringLiteral("ttyStdin"));
+            QVERIFY(QFile::link(pty.slavePath(), device));
+        }
     } else {
         device = dir.path();
     }
@@ -465,7 +536,13 @@ void TestSerialPortControl::openFailures() {
         QVERIFY2(text.contains(device), qPrintable(text));
         QVERIFY2(text.contains(reason, Qt::CaseInsensitive), qPrintable(text));
         QVERIFY2(text.size() > device.size() + 5, qPrintable(text)); // names a reason, too
+        // The reason alone, for messages that name the port themselves.
+        const QString why = control.openFailureReason();
+        QVERIFY2(!why.isEmpty() && !why.contains(device), qPrintable(why));
     }
+    termios lineAfter{};
+    ::tcgetattr(pty.slave(), &lineAfter);
+    QCOMPARE(lineAfter.c_lflag, lineBefore.c_lflag); // a refused open left the line alone
 
     if (holder || otherProgram) {
         // The holder still owns a working line: the refused open took nothing from it.
