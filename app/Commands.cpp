@@ -77,10 +77,9 @@ void Form1::Form_KeyPress(int keyAscii) {
     // close the image it reads, so it waits until the update has ended.
     if (keyAscii == CtrlT && !ComTestRunning && !sessionRunning) {
         ComTestRunning = true;
-        // A click on a button that cannot act would be swallowed without a word.
-        buttons[Update]->setEnabled(false);
+        setSessionCommandsEnabled(false);
         engine().RunComTest();
-        buttons[Update]->setEnabled(true);
+        setSessionCommandsEnabled(true);
         ComTestRunning = false;
     }
 }
@@ -109,14 +108,28 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::updateCommand() {
     // One session at a time: the keys stay live while the disabled button cannot be clicked.
-    if (sessionRunning || ComTestRunning)
+    if (sessionBusy())
         return;
     sessionRunning = true;
-    buttons[Update]->setEnabled(false);
+    setSessionCommandsEnabled(false);
     engine().StartUpdate();
     recordSession();
-    buttons[Update]->setEnabled(true);
+    setSessionCommandsEnabled(true);
     sessionRunning = false;
+}
+
+// A click on a button that cannot act would be swallowed without a word, so the buttons of
+// the commands refused during a session are greyed for its extent.
+void Form1::setSessionCommandsEnabled(bool enabled) {
+    for (const int index : {AddFile, Update, Expert})
+        buttons[index]->setEnabled(enabled);
+}
+
+// A modal dialog holds the event loop for as long as it is open: a session's waits stand still
+// under it, a module that asked for a sector gives up, and the window records a restart that
+// blames the line. So no operator dialog opens while an update or the communication test runs.
+bool Form1::sessionBusy() const {
+    return sessionRunning || ComTestRunning;
 }
 
 // One line in the record of updates for every session; a record that cannot be written is
@@ -132,13 +145,14 @@ void Form1::recordSession() {
                                                       named ? ports.deviceFor(port) : QString());
     QString error;
     if (!appendUpdateRecord(io.recordFile, entry, error))
-        prompts.showMessage(
-            {QStringLiteral("The update could not be written to the record of updates %1: %2.")
-                 .arg(QDir::toNativeSeparators(io.recordFile), error),
-             applicationTitle(), MessageIcon::Critical});
+        tell({QStringLiteral("The update could not be written to the record of updates %1: %2.")
+                  .arg(QDir::toNativeSeparators(io.recordFile), error),
+              applicationTitle(), MessageIcon::Critical});
 }
 
 void Form1::expertCommand() {
+    if (sessionBusy())
+        return;
     passwordPrompt.showLogin(PasswordAccepted, prompts);
     if (PasswordAccepted) {
         buttons[AddFile]->setVisible(true);
@@ -148,5 +162,7 @@ void Form1::expertCommand() {
 }
 
 void Form1::addFileCommand() {
+    if (sessionBusy())
+        return;
     addFirmwareFile(io.programFolder, addFilePrompts, prompts, events);
 }

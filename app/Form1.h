@@ -26,6 +26,7 @@ class UpdateEngine;
 class AutoSizeLabel;
 class AddFilePrompts;
 class PasswordPrompt;
+struct Message;
 
 // The main window: the widgets, the status display, the port menu and the commands. It
 // drives the update engine and reaches the outside world only through its seams.
@@ -65,6 +66,8 @@ public:
     void expertCommand();
     void addFileCommand();
     void exitCommand();
+    // SIGTERM or SIGHUP: Exit, with what goes wrong on the way said on standard error.
+    void exitOnSignal(const QString& signalName);
 
     // StatusDisplay
     void showState(DisplayState state) override;
@@ -122,6 +125,9 @@ private:
     void storePortNumber();
     void showLineLost();
     void recordSession();
+    void tell(const Message& message);
+    void setSessionCommandsEnabled(bool enabled);
+    bool sessionBusy() const;
     bool isMainWindowKey(QObject* watched) const;
 
     Form1Seams io;
@@ -143,4 +149,5 @@ private:
     bool sessionRunning = false;
     bool busyPointer = false;
     bool unloaded = false;
+    QString endedBy; // the signal that ends the program, once one did
 };

@@ -12,6 +12,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <cstdio>
+
 // Key preview: the window's key handlers see every key aimed at it, whichever child
 // has the focus.
 void Form1::Form_Initialize() {
@@ -45,9 +47,12 @@ void Form1::Form_Load() {
 
 void Form1::Form_Unload() {
     if (sessionRunning) {
-        // The process ends inside the update and never comes back to record it.
+        // The process ends inside the update and never comes back to record it. A session that
+        // already reached its result (the success display) keeps it.
+        const QString how =
+            endedBy.isEmpty() ? QStringLiteral("closed") : QStringLiteral("ended by %1").arg(endedBy);
         engine().abandonSession(
-            QStringLiteral("The utility was closed during the update on %1.").arg(serial.describePort()));
+            QStringLiteral("The utility was %1 during the update on %2.").arg(how, serial.describePort()));
         recordSession();
     }
     if (serial.PortOpen())
@@ -62,11 +67,23 @@ void Form1::storePortNumber() {
     if (!storeSettingsValue(io.settingsFile, QStringLiteral("Settings"), QStringLiteral("COM-Port"),
                             QString::number(serial.CommPort()), error))
         // The operator would otherwise find another port selected at the next start.
-        prompts.showMessage({QStringLiteral("The COM port number could not be stored in %1: %2.\n"
-                                            "The next start will not select COM%3 by itself.")
-                                 .arg(QDir::toNativeSeparators(io.settingsFile), error)
-                                 .arg(serial.CommPort()),
-                             applicationTitle(), MessageIcon::Critical});
+        tell({QStringLiteral("The COM port number could not be stored in %1: %2.\n"
+                             "The next start will not select COM%3 by itself.")
+                  .arg(QDir::toNativeSeparators(io.settingsFile), error)
+                  .arg(serial.CommPort()),
+              applicationTitle(), MessageIcon::Critical});
+}
+
+// A box normally; after a signal nobody may be left to answer one (the session closed, the
+// desktop logging out), and an unanswered box would keep the process from ending.
+void Form1::tell(const Message& message) {
+    if (endedBy.isEmpty()) {
+        prompts.showMessage(message);
+        return;
+    }
+    const QByteArray text = (applicationTitle() + QStringLiteral(": ") + message.text).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", text.constData());
+    std::fflush(stderr);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -81,9 +98,23 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::exitCommand() {
-    Form_Unload();
-    // The close below would run the same steps again; once is enough.
-    unloaded = true;
+    // The close below would run the same steps again; once is enough. Marked before the steps
+    // run: a box shown by one of them lets a close or a signal in, which must not repeat them.
+    if (!unloaded) {
+        unloaded = true;
+        Form_Unload();
+    }
     close();
     io.endProcess();
+}
+
+// SIGTERM and SIGHUP are Exit. A signal that comes while the shut-down already runs (its
+// box open, say) ends the process at once: the steps were taken, or are being taken.
+void Form1::exitOnSignal(const QString& signalName) {
+    if (unloaded) {
+        io.endProcess();
+        return;
+    }
+    endedBy = signalName;
+    exitCommand();
 }

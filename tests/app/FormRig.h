@@ -12,6 +12,7 @@
 
 #include <QSettings>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 // Answers the password prompt as the test says, without a dialog.
@@ -19,6 +20,8 @@ class ScriptedPassword : public PasswordPrompt {
 public:
     void showLogin(bool& PasswordAccepted, Prompts&) override {
         ++shown;
+        if (whileShown)
+            whileShown();
         if (answer == Answer::Accept)
             PasswordAccepted = true;
         else if (answer == Answer::Cancel)
@@ -26,16 +29,20 @@ public:
     }
     enum class Answer { Accept, Cancel, CloseBox } answer = Answer::Cancel;
     int shown = 0;
+    std::function<void()> whileShown; // runs while the "dialog" is open
 };
 
 class ScriptedFileDialog : public AddFilePrompts {
 public:
     QString openBinFile() override {
         ++shown;
+        if (whileShown)
+            whileShown();
         return path;
     }
     QString path;
     int shown = 0;
+    std::function<void()> whileShown; // runs while the "dialog" is open
 };
 
 // The main window on the simulated clock, with a fake serial control and answered prompts.
@@ -101,6 +108,24 @@ struct FormRig {
         return *form;
     }
     Form1& start() { return start(seams()); }
+
+    // What a modal dialog does to a session under it: the event loop is the dialog's for this
+    // long, the line's bytes arrive, and the session's own waits do not come back meanwhile.
+    void holdInDialog(qint64 ms) {
+        const qint64 until = world.now() + ms;
+        while (world.now() < until)
+            world.runOnce(int(until - world.now()));
+    }
+
+    // Runs `action` once, at the first 10 ms step of the simulated clock where `condition` holds.
+    void whenever(std::function<bool()> condition, std::function<void()> action) {
+        world.after(10, [this, condition, action] {
+            if (condition())
+                action();
+            else
+                whenever(condition, action);
+        });
+    }
 
     QByteArray writeImage(const QString& name, int length) {
         QByteArray data(length, Qt::Uninitialized);

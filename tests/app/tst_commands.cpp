@@ -24,6 +24,8 @@ private slots:
     void comTest();
     void comTestIsNotStartedTwice();
     void comTestIsRefusedDuringAnUpdate();
+    void noDialogOpensDuringASession_data();
+    void noDialogOpensDuringASession();
 };
 
 namespace {
@@ -246,6 +248,88 @@ void TestCommands::comTestIsRefusedDuringAnUpdate() {
     QCOMPARE(rig.module->completedTransfers, 1);
     QVERIFY(rig.prompts.messages.isEmpty());
     QVERIFY(!form.ComTestRunning);
+}
+
+void TestCommands::noDialogOpensDuringASession_data() {
+    QTest::addColumn<int>("command"); // 0 F2, 1 Expert button, 2 Add File button (expert mode)
+    QTest::addColumn<bool>("comTest");
+    const char* commands[] = {"F2", "Expert button", "Add File button"};
+    for (int command = 0; command < 3; ++command) {
+        QTest::addRow("%s during an update", commands[command]) << command << false;
+        QTest::addRow("%s during the communication test", commands[command]) << command << true;
+    }
+}
+
+// Each dialog, had it opened, would hold the event loop for 10 s, as an operator reading it
+// does: long enough for the module to give up on its sector and for the communication test to
+// time out. Refused, no dialog opens and the session ends as it would have without the press.
+void TestCommands::noDialogOpensDuringASession() {
+    QFETCH(int, command);
+    QFETCH(bool, comTest);
+    FormRig rig({1});
+    rig.storeSetting("Settings/COM-Port", "1");
+    const QByteArray image = rig.writeImage("QVL-GEN-A.bin", 2 * 65536);
+    Form1& form = rig.start();
+    if (command == 2) {
+        rig.password.answer = ScriptedPassword::Answer::Accept;
+        form.expertCommand();
+        QVERIFY(form.toolbarButton(Form1::AddFile)->isVisible());
+        rig.password.shown = 0;
+    }
+    rig.password.whileShown = [&] { rig.holdInDialog(10000); };
+    rig.fileDialog.whileShown = [&] { rig.holdInDialog(10000); };
+    rig.fileDialog.path = rig.dir.path() + "/QVL-GEN-B.bin";
+
+    bool sessionRunning = false;
+    bool buttonsGreyed = false;
+    auto pressDuringTheSession = [&] {
+        sessionRunning = comTest ? form.ComTestRunning : form.updateRunning();
+        buttonsGreyed = !form.toolbarButton(Form1::Expert)->isEnabled() &&
+                        !form.toolbarButton(Form1::AddFile)->isEnabled() &&
+                        !form.toolbarButton(Form1::Update)->isEnabled();
+        if (command == 0)
+            press(form, Qt::Key_F2);
+        else
+            form.toolbarButton(command == 1 ? Form1::Expert : Form1::AddFile)->trigger();
+        if (command != 0) // a greyed button is not the only guard: the command itself refuses
+            form.Toolbar1_ButtonClick(command == 1 ? Form1::Expert : Form1::AddFile);
+    };
+
+    if (comTest) {
+        rig.serial.onWrite = [&](const QByteArray&) {
+            rig.world.after(100, [&] { rig.serial.deliver("OK"); });
+        };
+        rig.world.at(1000, pressDuringTheSession);
+        rig.world.at(2000, [&] { rig.serial.deliver("UP"); });
+        press(form, Qt::Key_T, Qt::ControlModifier);
+        QCOMPARE(rig.prompts.texts(), QStringList{"Serial Communication O.K."});
+    } else {
+        // Mid-transfer: the first sector is on its way.
+        rig.whenever([&] { return rig.module->announcements == 1; }, pressDuringTheSession);
+        press(form, Qt::Key_F1);
+        QCOMPARE(rig.module->completedTransfers, 1);
+        QCOMPARE(rig.module->completedImage, image);
+        QCOMPARE(form.engine().state().ErrorCount, qint16(0));
+        QCOMPARE(form.engine().lastReport().outcome, SessionOutcome::Success);
+        QVERIFY2(rig.prompts.messages.isEmpty(), qPrintable(rig.prompts.texts().join(" | ")));
+    }
+    QVERIFY(sessionRunning);
+    QVERIFY(buttonsGreyed);
+    QCOMPARE(rig.password.shown, 0);
+    QCOMPARE(rig.fileDialog.shown, 0);
+    QVERIFY(!QFile::exists(rig.programFolder() + "/QVL-GEN-B.bin"));
+    QCOMPARE(form.ExpertMode, command == 2);
+    // After the session the commands are there again (a hidden action counts as disabled).
+    QCOMPARE(form.toolbarButton(Form1::Expert)->isEnabled(), command != 2);
+    QCOMPARE(form.toolbarButton(Form1::AddFile)->isEnabled(), command == 2);
+    rig.password.whileShown = nullptr;
+    if (command == 2) {
+        form.toolbarButton(Form1::AddFile)->trigger();
+        QCOMPARE(rig.fileDialog.shown, 1);
+    } else {
+        press(form, Qt::Key_F2);
+        QCOMPARE(rig.password.shown, 1);
+    }
 }
 
 QTEST_MAIN(TestCommands)

@@ -9,6 +9,7 @@
 #include "SerialControl.h"
 #include "SerialDeviceListing.h"
 #include "UpdateEngine.h"
+#include "WindowProcess.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <sys/resource.h>
 
 class TestEndToEnd : public QObject {
@@ -30,6 +32,8 @@ private slots:
     void communicationTest();
     void waitingUsesNoCpu();
     void adapterGetsComOneAndKeepsIt();
+    void signalEndsTheRealWindow_data();
+    void signalEndsTheRealWindow();
 };
 
 void TestEndToEnd::update_data() {
@@ -160,6 +164,73 @@ void TestEndToEnd::waitingUsesNoCpu() {
     qInfo("warte(3): %.2f %% of a core", 100 * share);
     QVERIFY(wall.elapsed() >= 3000);
     QVERIFY2(share < 0.03, qPrintable(QString::number(share)));
+}
+
+void TestEndToEnd::signalEndsTheRealWindow_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM";
+    QTest::newRow("SIGHUP") << int(SIGHUP) << "SIGHUP";
+}
+
+// The program itself, its update started by F1 on its screen, is sent a signal while the module
+// flashes the sector: the update is recorded as on a close mid-update, the port number is
+// stored, and the process ends within 5 s.
+void TestEndToEnd::signalEndsTheRealWindow() {
+    QFETCH(int, signalNumber);
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    SimulatorProcess sim;
+    const QString device = sim.start({"--flash-time", "5", "--out", dir.path() + "/received.bin"});
+    QVERIFY(!device.isEmpty());
+    WindowProcess window(dir.path());
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(window.settingsFile()).path()));
+        QFile settings(window.settingsFile());
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("; the bench's adapter\n[Ports]\nCOM1=" + device.toUtf8() +
+                       "\n\n[Settings]\nCOM-Port=1\n");
+    }
+    QFile image(dir.path() + "/QVL-GEN-SIG.bin");
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    image.write(QByteArray(65536, '\x5A'));
+    image.close();
+    QVERIFY(makeOld(image.fileName()));
+
+    const QString failure = window.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QVERIFY(window.press(0xFFBE)); // F1
+    QTRY_VERIFY_WITH_TIMEOUT(sim.events().contains("sector 0 received"), 10000);
+
+    QElapsedTimer ending;
+    ending.start();
+    QCOMPARE(::kill(pid_t(window.process.processId()), signalNumber), 0);
+    QVERIFY2(window.process.waitForFinished(5000), "the window did not end within 5 s");
+    qInfo("%s: ended after %lld ms", qPrintable(name), ending.elapsed());
+    QCOMPARE(window.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(window.process.exitCode(), 0);
+    QVERIFY(!sim.events().contains("end")); // killed before the end mark
+
+    QFile record(window.recordFile());
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = record.readAll().split('\n');
+    QCOMPARE(lines.size(), 2); // one line and its end
+    const QJsonObject line = QJsonDocument::fromJson(lines[0]).object();
+    QCOMPARE(line["result"].toString(), QStringLiteral("interrupted"));
+    QCOMPARE(line["port"].toString(), QStringLiteral("COM1"));
+    QCOMPARE(line["device"].toString(), device);
+    const QString message = line["message"].toString();
+    QVERIFY2(
+        message.startsWith(QStringLiteral("The utility was ended by %1 during the update on Com1").arg(name)),
+        qPrintable(message));
+    QVERIFY2(message.endsWith("The module may not have been updated."), qPrintable(message));
+
+    QFile settings(window.settingsFile());
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    const QByteArray text = settings.readAll();
+    QVERIFY2(text.contains("; the bench's adapter\n[Ports]\nCOM1=" + device.toUtf8() + "\n"),
+             text.constData());
+    QVERIFY2(text.contains("COM-Port=1\n"), text.constData());
 }
 
 QTEST_MAIN(TestEndToEnd)

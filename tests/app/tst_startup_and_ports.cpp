@@ -13,6 +13,9 @@
 #include <QToolBar>
 #include <QtTest>
 
+#include <cstdio>
+#include <unistd.h>
+
 class TestStartupAndPorts : public QObject {
     Q_OBJECT
 private slots:
@@ -28,7 +31,11 @@ private slots:
     void selectionIsRefusedDuringASession();
     void exitStoresThePortAndEnds_data();
     void exitStoresThePortAndEnds();
+    void escapeDuringAnUpdateEndsTheProcess_data();
     void escapeDuringAnUpdateEndsTheProcess();
+    void failureAtASignalledExitIsNoBox_data();
+    void failureAtASignalledExitIsNoBox();
+    void signalDuringTheShutDownEndsAtOnce();
 };
 
 void TestStartupAndPorts::storedPortIsRestored_data() {
@@ -244,22 +251,51 @@ void TestStartupAndPorts::exitStoresThePortAndEnds() {
     QVERIFY(!form.isVisible());
 }
 
-// Escape pressed while the update waits for the module: the shut-down runs inside the wait
-// and the process ends there.
+void TestStartupAndPorts::escapeDuringAnUpdateEndsTheProcess_data() {
+    QTest::addColumn<QString>("how"); // Escape, or the signal the program was sent
+    QTest::addColumn<bool>("successShown");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("Escape mid-transfer") << "Escape" << false << "interrupted"
+                                         << "The utility was closed during the update on Com6.";
+    QTest::newRow("Escape during the success display") << "Escape" << true << "success"
+                                                       << "";
+    QTest::newRow("SIGTERM mid-transfer") << "SIGTERM" << false << "interrupted"
+                                          << "The utility was ended by SIGTERM during the update on Com6.";
+    QTest::newRow("SIGHUP mid-transfer") << "SIGHUP" << false << "interrupted"
+                                         << "The utility was ended by SIGHUP during the update on Com6.";
+    QTest::newRow("SIGTERM during the success display") << "SIGTERM" << true << "success"
+                                                        << "";
+}
+
+// Escape pressed (or a signal come) while the update waits for the module: the shut-down runs
+// inside the wait and the process ends there. The record says how the session stood.
 void TestStartupAndPorts::escapeDuringAnUpdateEndsTheProcess() {
+    QFETCH(QString, how);
+    QFETCH(bool, successShown);
+    QFETCH(QString, result);
+    QFETCH(QString, message);
     FormRig rig({6});
     rig.storeSetting("Settings/COM-Port", "6");
     rig.writeImage("QVL-GEN-A.bin", 2 * 65536);
     Form1& form = rig.start();
     bool imageOpenBefore = false;
     int endedAt = -1;
-    rig.world.at(3000, [&] {
+    auto moment = [&] {
+        if (successShown)
+            return form.Label_title->text().startsWith("Update Successful");
+        return rig.module->announcements == 1 && rig.module->completedTransfers == 0;
+    };
+    rig.whenever(moment, [&] {
         imageOpenBefore = form.engine().imageOpen();
-        QTest::keyClick(form.Text_Filename, Qt::Key_Escape);
+        if (how == "Escape")
+            QTest::keyClick(form.Text_Filename, Qt::Key_Escape);
+        else
+            form.exitOnSignal(how);
         endedAt = rig.processEnded;
     });
     form.updateCommand();
-    QVERIFY(imageOpenBefore);
+    QCOMPARE(imageOpenBefore, !successShown); // the image is let go at the end mark
     QVERIFY(endedAt >= 1);
     QCOMPARE(rig.storedPort(), QStringLiteral("6"));
     QVERIFY(!rig.serial.PortOpen());
@@ -268,9 +304,71 @@ void TestStartupAndPorts::escapeDuringAnUpdateEndsTheProcess() {
     QFile record(rig.recordFile());
     QVERIFY(record.open(QIODevice::ReadOnly));
     const QJsonObject line = QJsonDocument::fromJson(record.readLine()).object();
-    QCOMPARE(line["result"].toString(), QStringLiteral("interrupted"));
+    QCOMPARE(line["result"].toString(), result);
     QCOMPARE(line["port"].toString(), QStringLiteral("COM6"));
-    QVERIFY(line["message"].toString().startsWith("The utility was closed during the update on Com6."));
+    if (message.isEmpty())
+        QCOMPARE(line["message"].toString(), QString());
+    else
+        QVERIFY2(line["message"].toString().startsWith(message), qPrintable(line["message"].toString()));
+}
+
+void TestStartupAndPorts::failureAtASignalledExitIsNoBox_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<int>("stderrLines");
+    QTest::newRow("Escape: a box") << "Escape" << 1 << 0;
+    QTest::newRow("SIGTERM: standard error") << "SIGTERM" << 0 << 1;
+    QTest::newRow("SIGHUP: standard error") << "SIGHUP" << 0 << 1;
+}
+
+// After a signal nobody may be there to answer a box, and an unanswered box would keep the
+// process from ending: what goes wrong is said on standard error instead.
+void TestStartupAndPorts::failureAtASignalledExitIsNoBox() {
+    QFETCH(QString, how);
+    QFETCH(int, boxes);
+    QFETCH(int, stderrLines);
+    FormRig rig({5});
+    Form1& form = rig.start();
+    form.com_Click(5);
+    // A folder where the settings file should be: the port number cannot be stored.
+    QVERIFY(QDir().mkpath(rig.settingsFile()));
+    QTemporaryFile captured;
+    QVERIFY(captured.open());
+    std::fflush(stderr);
+    const int savedStderr = ::dup(2);
+    ::dup2(captured.handle(), 2);
+    if (how == "Escape")
+        QTest::keyClick(form.Text_Filename, Qt::Key_Escape);
+    else
+        form.exitOnSignal(how);
+    std::fflush(stderr);
+    ::dup2(savedStderr, 2);
+    ::close(savedStderr);
+    QFile written(captured.fileName()); // fd 2 moved the shared offset to the end
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QStringList said = QString::fromLocal8Bit(written.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList stored = said.filter("The COM port number could not be stored in");
+    QCOMPARE(rig.prompts.messages.size(), boxes);
+    QCOMPARE(stored.size(), stderrLines);
+    QVERIFY(rig.processEnded >= 1);
+    QVERIFY(!rig.serial.PortOpen());
+}
+
+// A second signal while the shut-down's own box is open ends the process there and then,
+// without the steps a second time.
+void TestStartupAndPorts::signalDuringTheShutDownEndsAtOnce() {
+    FormRig rig({5});
+    Form1& form = rig.start();
+    form.com_Click(5);
+    QVERIFY(QDir().mkpath(rig.settingsFile()));
+    int endedInsideTheBox = -1;
+    rig.prompts.whileShown = [&](const Message&) {
+        form.exitOnSignal("SIGTERM");
+        endedInsideTheBox = rig.processEnded;
+    };
+    QTest::keyClick(form.Text_Filename, Qt::Key_Escape);
+    QCOMPARE(endedInsideTheBox, 1);
+    QCOMPARE(rig.prompts.messages.size(), 1);
 }
 
 QTEST_MAIN(TestStartupAndPorts)
