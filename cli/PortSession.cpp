@@ -50,14 +50,7 @@ void PortSession::runSession() {
     SystemClock clock;
     QtEventPass events;
     QtIntervalTimer timer(100);
-    UpdateEngine* running = nullptr;
-    ConsoleDisplay display([this, &running](PortEventKind kind, int value) {
-        // The result (success) is settled and the module has had its pause: the session ends
-        // here instead of waiting out the window's success display.
-        if (kind == PortEventKind::Settled && running)
-            running->interrupt();
-        emit progress(int(kind), value);
-    });
+    ConsoleDisplay display([this](PortEventKind kind, int value) { emit progress(int(kind), value); });
     UnattendedPrompts prompts;
     const std::unique_ptr<SerialPortControl> control = makePortControl(events, port);
     SerialPortControl& serial = *control;
@@ -77,7 +70,8 @@ void PortSession::runSession() {
                           [](const QString&) { return QString(); }, QString()});
     session.useImage(image);
     session.setIdentifyLimit(identifyLimit);
-    running = &session;
+    // Nobody watches a success display here: the run ends after the module's settle pause.
+    session.setSuccessDisplay(false);
     {
         const QMutexLocker lock(&engineLock);
         engine = &session;
