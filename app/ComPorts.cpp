@@ -85,9 +85,9 @@ void Form1::com_Click(qint16 index) {
     if (!serial.setPortOpen(true)) {
         // A mark always means an open port.
         com[index]->setChecked(false);
-        prompts.showMessage(
-            {QStringLiteral("Com%1 could not be opened: %2.").arg(index).arg(serial.openFailureText()),
-             QStringLiteral("ComPortError"), MessageIcon::Critical});
+        prompts.showMessage({QStringLiteral("%1 could not be opened: %2.")
+                                 .arg(serial.describePort(), serial.openFailureReason()),
+                             QStringLiteral("ComPortError"), MessageIcon::Critical});
     }
     engine().discardReceived();
 }

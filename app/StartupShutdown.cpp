@@ -38,6 +38,12 @@ void Form1::Form_Load() {
     if (PortTest(stored))
         com_Click(storedPortNumber(io.settingsFile));
 
+    // A settings file that is a FIFO, a device, a folder or huge is neither read nor written:
+    // the operator learns why the stored port and the [Ports] lines are not in force.
+    const QString settingsNote = settingsFileNote(io.settingsFile);
+    if (!settingsNote.isEmpty())
+        tell({settingsNote, applicationTitle(), MessageIcon::Information});
+
     Label_title->setCaption(QStringLiteral("Ready"));
     Label_englisch->setCaption(QStringLiteral("To start update procedure press Update button"));
     Label_deutsch->setCaption(QStringLiteral("Um den Update-Vorgang zu starten, Update Button drücken"));

@@ -4,6 +4,7 @@
 #include "UpdateRecord.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 
 UpdateRun::UpdateRun(const QList<PortTarget>& ports, const FirmwareImage& image, double identifyLimit,
@@ -38,6 +39,13 @@ int UpdateRun::exec() {
     const bool allSucceeded = std::all_of(sessions.cbegin(), sessions.cend(), [](const auto& session) {
         return session->report().outcome == SessionOutcome::Success;
     });
+    // An image that kept changing is refused by each session before any of its bytes goes
+    // out: refused everywhere, nothing was sent, as with an image refused before the start.
+    const bool refusedEverywhere = std::all_of(sessions.cbegin(), sessions.cend(), [](const auto& session) {
+        return session->report().outcome == SessionOutcome::ImageRefused;
+    });
+    if (refusedEverywhere)
+        return 2;
     return allSucceeded && !recordFailed ? 0 : 1;
 }
 
@@ -57,8 +65,9 @@ void UpdateRun::sessionFinished(int index) {
     if (!appendUpdateRecord(recordFile, entry, error)) {
         // The module's result stands; only the record is missing, and the operator must know.
         recordFailed = true;
-        std::fprintf(stderr, "kestrune-update: %s: the update record could not be written: %s\n",
-                     qPrintable(session.target().label), qPrintable(error));
+        std::fprintf(stderr, "kestrune-update: %s: the update record %s could not be written: %s\n",
+                     qPrintable(session.target().label), QFile::encodeName(recordFile).constData(),
+                     qPrintable(error));
         std::fflush(stderr);
     }
 }

@@ -6,6 +6,7 @@
 #include "OutputStream.h"
 #include "PortList.h"
 #include "PortTargets.h"
+#include "SettingsFile.h"
 #include "StopSignals.h"
 #include "UpdateRecord.h"
 #include "UpdateRun.h"
@@ -27,6 +28,14 @@ int usageError(const QString& text) {
 // success for the script that reads it, though the modules keep their result.
 int finished(OutputStream& out, int status) {
     return out.close("kestrune-update") || status != 0 ? status : 1;
+}
+
+// A settings file that is a FIFO, a device or huge is not read (nor written): the run goes on
+// without its [Ports] lines, and the operator learns why COM numbers may be missing.
+void warnAboutSettingsFile() {
+    const QString note = settingsFileNote(cliSettingsFile());
+    if (!note.isEmpty())
+        std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(note));
 }
 } // namespace
 
@@ -57,12 +66,14 @@ int main(int argc, char* argv[]) {
         out.write(QByteArray("kestrune-update " KUU_VERSION "\n"));
         return finished(out, 0);
     case CliOptions::Mode::ListPorts:
+        warnAboutSettingsFile();
         return finished(out, listPorts(cliSettingsFile(), out));
     case CliOptions::Mode::ComTest:
     case CliOptions::Mode::Update:
         break;
     }
 
+    warnAboutSettingsFile();
     const PortResolution ports = resolvePorts(options.ports, cliSettingsFile());
     if (!ports.error.isEmpty())
         return usageError(ports.error);

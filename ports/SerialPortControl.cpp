@@ -56,8 +56,7 @@ bool SerialPortControl::isOwnTerminal(const QString& device) {
 }
 
 void SerialPortControl::refuse(OpenFailure why, const QString& text, const QString& reason) {
-    failureReason = reason;
-    setOpenFailure(why, text);
+    setOpenFailure(why, text, reason);
 }
 
 bool SerialPortControl::setPortOpen(bool open) {
@@ -71,7 +70,6 @@ bool SerialPortControl::setPortOpen(bool open) {
         return true;
 
     setOpenFailure(OpenFailure::None, QString());
-    failureReason.clear();
     const QString device = deviceForPort(CommPort());
     const QByteArray path = QFile::encodeName(device);
     if (device.isEmpty() || !QFileInfo::exists(device)) {

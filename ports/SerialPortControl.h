@@ -29,9 +29,6 @@ public:
 
     QString deviceName(int portNumber) const { return deviceForPort(portNumber); }
     QString describePort() const override;
-    // Why the last open failed, without the device's name ("it does not exist"), for
-    // messages that name the port themselves.
-    const QString& openFailureReason() const { return failureReason; }
 
     // True when `device` (or what a link to it leads to) is a terminal of this process: its
     // standard input, output or error, or its controlling terminal. Making that line raw
@@ -47,5 +44,4 @@ private:
     EventPass& events;
     DeviceMap deviceForPort;
     QSerialPort port;
-    QString failureReason;
 };

@@ -29,6 +29,9 @@ public:
     virtual bool PortOpen() const = 0;
     OpenFailure openFailure() const { return failure; }
     const QString& openFailureText() const { return failureText; }
+    // Why the last open failed, without the port's name where the text can do without it
+    // ("it does not exist"), for messages that name the port themselves.
+    const QString& openFailureReason() const { return failureReason; }
 
     void setInBufferSize(int size) { inBufferSize = size; }
     int InBufferSize() const { return inBufferSize; }
@@ -64,9 +67,10 @@ protected:
         commEvent = event;
         emit OnComm();
     }
-    void setOpenFailure(OpenFailure why, const QString& text) {
+    void setOpenFailure(OpenFailure why, const QString& text, const QString& reason = QString()) {
         failure = why;
         failureText = text;
+        failureReason = reason.isEmpty() ? text : reason;
     }
 
 private:
@@ -78,5 +82,6 @@ private:
     int commEvent = 0;
     OpenFailure failure = OpenFailure::None;
     QString failureText;
+    QString failureReason;
     QString portLabel;
 };

@@ -539,6 +539,48 @@ private slots:
         QVERIFY(!QFileInfo::exists(record));
     }
 
+    // A copy that goes on after the command line read the image: every port refuses it before
+    // its first block, so nothing of it reached any module, and the status is that of a
+    // refused image.
+    void imageThatKeepsChangingIsRefusedEverywhere() {
+        const QString path = dir.filePath("still-copied.bin");
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(image.left(65536));
+        }
+        SimulatorProcess simA, simB;
+        const QString outA = dir.filePath("still-copied-a.bin"), outB = dir.filePath("still-copied-b.bin");
+        // Not quiet: its log shows whether any of the image arrived.
+        const QString a = simA.start({"--flash-time", "0.01", "--out", outA});
+        const QString b = simB.start({"--flash-time", "0.01", "--out", outB});
+        QVERIFY(!a.isEmpty() && !b.isEmpty());
+        QProcess cli;
+        cli.start(qEnvironmentVariable("KUU_CLI"),
+                  {"--json", "--image", path, "--record", dir.filePath("still-copied.jsonl"), a, b});
+        QVERIFY(cli.waitForStarted(5000));
+        QTest::qWait(600); // the modules are being identified
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(image.mid(65536));
+        }
+        QVERIFY(cli.waitForFinished(30000));
+        QCOMPARE(cli.exitCode(), 2);
+        const QJsonObject json = QJsonDocument::fromJson(cli.readAllStandardOutput()).object();
+        const QJsonArray ports = json.value("ports").toArray();
+        QCOMPARE(ports.size(), 2);
+        for (const QJsonValue& port : ports)
+            QCOMPARE(port.toObject().value("result").toString(), QString("image-refused"));
+        QVERIFY(!QFileInfo::exists(outA));
+        QVERIFY(!QFileInfo::exists(outB));
+        for (SimulatorProcess* sim : {&simA, &simB}) {
+            const QString log = sim->events().join('\n');
+            QVERIFY2(log.contains("answer AA") && !log.contains("received") && !log.contains("discard"),
+                     qPrintable(log));
+        }
+    }
+
     void sameDeviceTwiceIsAUsageError() {
         Pty line;
         QVERIFY(line.isValid());

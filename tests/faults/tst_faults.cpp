@@ -131,11 +131,14 @@ void TestFaults::settingsFileCannotBeRead() {
     QVERIFY(QDir().mkpath(rig.settingsFile()));
     Form1& form = rig.start();
     QCOMPARE(form.Label_title->text(), QStringLiteral("Ready"));
-    QVERIFY(rig.prompts.messages.isEmpty());
+    QCOMPARE(rig.prompts.texts(),
+             QStringList{QStringLiteral("The settings file %1 cannot be used: it is not a regular file; "
+                                        "no settings are used.")
+                             .arg(rig.settingsFile())});
     form.close();
     QCOMPARE(rig.processEnded, 1);
-    QCOMPARE(rig.prompts.messages.size(), 1);
-    QVERIFY(rig.prompts.messages.first().text.startsWith("The COM port number could not be stored"));
+    QCOMPARE(rig.prompts.messages.size(), 2);
+    QVERIFY(rig.prompts.messages.last().text.startsWith("The COM port number could not be stored"));
 }
 
 void TestFaults::settingsCannotBeStoredAtShutDown() {

@@ -12,10 +12,10 @@ bool FakeSerial::setPortOpen(bool wantOpen) {
         return true;
     if (!usablePorts.contains(CommPort())) {
         const OpenFailure why = failures.value(CommPort(), OpenFailure::Absent);
-        const char* reason = why == OpenFailure::Busy               ? "is in use by another program"
-                             : why == OpenFailure::PermissionDenied ? "permission denied"
-                                                                    : "does not exist";
-        setOpenFailure(why, QStringLiteral("/dev/fake%1 %2").arg(CommPort()).arg(QLatin1String(reason)));
+        const QString reason = why == OpenFailure::Busy ? QStringLiteral("it is in use by another program")
+                               : why == OpenFailure::PermissionDenied ? QStringLiteral("permission denied")
+                                                                      : QStringLiteral("it does not exist");
+        setOpenFailure(why, QStringLiteral("/dev/fake%1: %2").arg(CommPort()).arg(reason), reason);
         log << QStringLiteral("fail %1").arg(CommPort());
         return false;
     }
