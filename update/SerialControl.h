@@ -52,6 +52,10 @@ public:
     // How messages name the open port: "Com3", or the label a front end gave it, with the
     // device it stands for where the control knows it.
     void setPortLabel(const QString& label) { portLabel = label; }
+    // What most likely took the line away, for the message that says it was lost.
+    virtual QString lineLossCause() const {
+        return QStringLiteral("the adapter was unplugged or the cable pulled");
+    }
     virtual QString describePort() const {
         return portLabel.isEmpty() ? QStringLiteral("Com%1").arg(commPort) : portLabel;
     }

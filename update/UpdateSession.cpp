@@ -177,8 +177,8 @@ void UpdateEngine::onLineLost() {
 QString UpdateEngine::stoppedText() const {
     if (stopReason.load() == int(Stop::Interrupted))
         return QStringLiteral("The session on %1 was interrupted.").arg(io.MSComm1.describePort());
-    return QStringLiteral("The line to %1 was lost (the adapter was unplugged or the cable pulled).")
-        .arg(io.MSComm1.describePort());
+    return QStringLiteral("The line to %1 was lost (%2).")
+        .arg(io.MSComm1.describePort(), io.MSComm1.lineLossCause());
 }
 
 // A session stopped by a lost line or an interruption: no restart can help, so it ends
