@@ -1,6 +1,7 @@
 // The port menu: the scan at start-up, the selection of a port, and a line lost outside a session.
 #include "Form1.h"
 
+#include "DeviceFolderWatch.h"
 #include "LineSettings.h"
 #include "PortAssignment.h"
 #include "Prompts.h"
@@ -99,4 +100,7 @@ void Form1::showLineLost() {
         com[i]->setChecked(false);
     if (!engine().sessionActive())
         setStatusText(QStringLiteral("%1: line lost").arg(serial.describePort()));
+    // An adapter pulled out: its port leaves the menu once the folders have settled.
+    if (hardwareWatch)
+        hardwareWatch->poke();
 }

@@ -31,6 +31,7 @@ void Form1::Form_Load() {
 
     assignComPorts();
     ScanComPorts();
+    startFollowingHardware();
 
     engine().discardReceived();
 

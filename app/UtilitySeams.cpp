@@ -24,6 +24,9 @@ UtilitySeams::UtilitySeams(Form1Seams& seams) {
         deviceListing = std::make_unique<SystemSerialDevices>();
         seams.deviceListing = deviceListing.get();
     }
+    if (seams.watchedFolders.isEmpty())
+        seams.watchedFolders = {QStringLiteral("/dev/serial/by-id"), QStringLiteral("/dev/serial"),
+                                QStringLiteral("/dev")};
     if (seams.recordFile.isNull())
         seams.recordFile = defaultRecordFile();
     if (!seams.clock) {
@@ -44,6 +47,12 @@ UtilitySeams::UtilitySeams(Form1Seams& seams) {
         serial = std::make_unique<SerialPortControl>(*seams.events,
                                                      [map](int port) { return map->deviceFor(port); });
         seams.serial = serial.get();
+    }
+    if (!seams.portProbe) {
+        const PortMap* map = seams.ports;
+        portProbe = std::make_unique<SerialPortControl>(*seams.events,
+                                                        [map](int port) { return map->deviceFor(port); });
+        seams.portProbe = portProbe.get();
     }
     if (!seams.prompts) {
         prompts = std::make_unique<MessageBoxPrompts>(nullptr);

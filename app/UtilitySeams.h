@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -29,10 +30,16 @@ struct Form1Seams {
     QString recordFile;       // the record of updates; empty: none is kept
     PortMap* ports = nullptr; // what each COM number stands for in this run
     SerialDeviceListing* deviceListing = nullptr;
+    // The folders whose changes mean a device came or went; the deepest first, each one's
+    // parent after it, so that a folder made later is watched from then on.
+    QStringList watchedFolders;
     Clock* clock = nullptr;
     EventPass* events = nullptr;
     IntervalTimer* timer = nullptr;
     SerialControl* serial = nullptr;
+    // Tries a port plugged in while the window runs, on the same COM numbers as `serial`,
+    // which may hold another port open meanwhile.
+    SerialControl* portProbe = nullptr;
     Prompts* prompts = nullptr;
     ImageChooser* imageChooser = nullptr;
     AddFilePrompts* addFilePrompts = nullptr;
@@ -61,6 +68,7 @@ private:
     std::unique_ptr<EventPass> events;
     std::unique_ptr<IntervalTimer> timer;
     std::unique_ptr<SerialControl> serial;
+    std::unique_ptr<SerialControl> portProbe;
     std::unique_ptr<MessageBoxPrompts> prompts;
     std::unique_ptr<FileListChooser> chooser;
     std::unique_ptr<FileDialogPrompts> addFilePrompts;
