@@ -64,6 +64,9 @@ void Form1::followHardware() {
     }
     hardwareWaits = false;
     hideLeftovers();
+    // An RFC 2217 server's acknowledgements come after the open.
+    if (serial.PortOpen())
+        showPortDetails(serial.CommPort());
     // Only the folders are read here: nothing is opened unless a device came.
     if (deviceKeys() == knownDevices)
         return;
@@ -80,6 +83,8 @@ void Form1::followHardware() {
             vanished << device;
     hidePortsOf(vanished);
     showPortsOf(appeared);
+    if (serial.PortOpen())
+        showPortDetails(serial.CommPort());
 }
 
 // The open port stays, with its mark, until it is closed: its line tells the loss itself.

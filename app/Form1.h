@@ -60,6 +60,10 @@ public:
     // Gives the serial devices present their COM numbers and names them in the menu.
     void assignComPorts();
     void com_Click(qint16 index);
+    // Whether the COM's [Ports] line names a network address.
+    bool isNetworkCom(int index) const;
+    // How long the start-up waits for all network COMs together.
+    static constexpr int StartupConnectLimitMs = 1000;
     // The menu follows the devices plugged in and pulled out since the last look: a new one
     // gets its number and is tried once; one gone is hidden unless it is the open port.
     // During a session nothing changes until it has ended.
@@ -131,6 +135,7 @@ private:
     void refreshDate();
     void storePortNumber();
     void showLineLost();
+    void showPortDetails(int index);
     void startFollowingHardware();
     void afterSession();
     void showPortsOf(const QList<PresentDevice>& appeared);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -19,6 +20,7 @@ class Prompts;
 class QWidget;
 class SerialControl;
 class StatusDisplay;
+struct NetworkProbeResult;
 class SerialDeviceListing;
 struct PortMap;
 
@@ -44,6 +46,8 @@ struct Form1Seams {
     ImageChooser* imageChooser = nullptr;
     AddFilePrompts* addFilePrompts = nullptr;
     PasswordPrompt* passwordPrompt = nullptr;
+    // Tries the network COMs' addresses at once within one limit (ms); one result per address.
+    std::function<QList<NetworkProbeResult>(const QStringList& addresses, int limitMs)> probeNetwork;
     // Ends the process at once after a shut-down; never returns in the real program.
     std::function<void()> endProcess;
 };
@@ -66,6 +70,7 @@ private:
     std::unique_ptr<SerialDeviceListing> deviceListing;
     std::unique_ptr<Clock> clock;
     std::unique_ptr<EventPass> events;
+    std::unique_ptr<EventPass> networkEvents;
     std::unique_ptr<IntervalTimer> timer;
     std::unique_ptr<SerialControl> serial;
     std::unique_ptr<SerialControl> portProbe;
