@@ -23,9 +23,8 @@ bool isReservedInvalidHost(const QString& host) {
 }
 
 ConnectFailure unresolvableHost(const NetworkPortAddress& target) {
-    return {
-        SerialControl::OpenFailure::Absent,
-        tr("%1: the host name %2 does not resolve").arg(target.text(), escapeControlCharacters(target.host))};
+    const QString reason = tr("the host name %1 does not resolve").arg(escapeControlCharacters(target.host));
+    return {SerialControl::OpenFailure::Absent, QStringLiteral("%1: %2").arg(target.text(), reason), reason};
 }
 
 ConnectFailure describeConnectFailure(const NetworkPortAddress& target, QAbstractSocket::SocketState state,
@@ -34,17 +33,24 @@ ConnectFailure describeConnectFailure(const NetworkPortAddress& target, QAbstrac
     using Failure = SerialControl::OpenFailure;
     const QString where = target.text();
     const QString host = escapeControlCharacters(target.host);
-    if (state == QAbstractSocket::HostLookupState)
-        return {Failure::Absent,
-                tr("%1: the host name %2 did not resolve within %3 s").arg(where, host, seconds(limitMs))};
+    if (state == QAbstractSocket::HostLookupState) {
+        const QString reason = tr("the host name %1 did not resolve within %2 s").arg(host, seconds(limitMs));
+        return {Failure::Absent, QStringLiteral("%1: %2").arg(where, reason), reason};
+    }
     if (state == QAbstractSocket::ConnectingState)
-        return {Failure::Absent, tr("%1 did not answer within %2 s").arg(where, seconds(limitMs))};
+        return {Failure::Absent, tr("%1 did not answer within %2 s").arg(where, seconds(limitMs)),
+                tr("no connection within %1 s (the host did not answer)").arg(seconds(limitMs))};
     if (error == QAbstractSocket::HostNotFoundError)
         return unresolvableHost(target);
     if (error == QAbstractSocket::ConnectionRefusedError)
-        return {Failure::Absent, tr("%1 refused the connection (nothing listens on port %2 of %3)")
-                                     .arg(where)
-                                     .arg(target.port)
-                                     .arg(host)};
-    return {Failure::Other, tr("%1 cannot be reached: %2").arg(where, escapeControlCharacters(errorString))};
+        return {
+            Failure::Absent,
+            tr("%1 refused the connection (nothing listens on port %2 of %3)")
+                .arg(where)
+                .arg(target.port)
+                .arg(host),
+            tr("the connection was refused (nothing listens on port %1 of %2)").arg(target.port).arg(host)};
+    const QString why = escapeControlCharacters(errorString);
+    return {Failure::Other, tr("%1 cannot be reached: %2").arg(where, why),
+            tr("it cannot be reached: %1").arg(why)};
 }

@@ -10,7 +10,8 @@
 // for an open and for the start-up's probe.
 struct ConnectFailure {
     SerialControl::OpenFailure kind = SerialControl::OpenFailure::None;
-    QString text;
+    QString text;   // naming the address: "rfc2217://h:4001 refused the connection (...)"
+    QString reason; // for a message that names the port itself: "the connection was refused (...)"
 };
 
 // Names under .invalid never exist; resolvers are meant to say so without asking a server,

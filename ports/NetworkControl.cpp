@@ -68,7 +68,7 @@ bool NetworkControl::setPortOpen(bool open) {
     settingsSent = false;
     if (isReservedInvalidHost(target.host)) {
         const ConnectFailure failure = unresolvableHost(target);
-        setOpenFailure(failure.kind, failure.text);
+        setOpenFailure(failure.kind, failure.text, failure.reason);
         return false;
     }
     if (!connectTo(target))
@@ -111,11 +111,12 @@ bool NetworkControl::connectTo(const NetworkPortAddress& where) {
         return true;
 
     if (openAbandoned) {
-        setOpenFailure(OpenFailure::Other, tr("%1: the connection was given up").arg(targetText()));
+        setOpenFailure(OpenFailure::Other, tr("%1: the connection was given up").arg(targetText()),
+                       tr("the connection was given up"));
     } else {
         const ConnectFailure failure =
             describeConnectFailure(where, socket.state(), socket.error(), socket.errorString(), connectLimit);
-        setOpenFailure(failure.kind, failure.text);
+        setOpenFailure(failure.kind, failure.text, failure.reason);
     }
     socket.abort();
     return false;

@@ -138,11 +138,11 @@ void TestAnyPortControl::openFailuresForwarded_data() {
                                     << "unknown scheme \"telnet\"";
     QTest::newRow("refused") << "socket://127.0.0.1:%1" << OpenFailure::Absent
                              << "socket://127.0.0.1:%1 refused the connection"
-                             << "socket://127.0.0.1:%1 refused the connection";
+                             << "the connection was refused (nothing listens on port %1 of 127.0.0.1)";
     QTest::newRow("does not resolve")
         << "rfc2217://rack.invalid:4001" << OpenFailure::Absent
         << "rfc2217://rack.invalid:4001: the host name rack.invalid does not resolve"
-        << "rfc2217://rack.invalid:4001: the host name";
+        << "the host name rack.invalid does not resolve";
     QTest::newRow("control characters in the host")
         << "rfc2217://rack\x1b.x:4001" << OpenFailure::Other << "\"rack\\x1b.x\" in"
         << "\"rack\\x1b.x\" in";
