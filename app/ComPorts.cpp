@@ -1,7 +1,11 @@
 // The port menu: the scan at start-up, the selection of a port, and a line lost outside a session.
 #include "Form1.h"
 
+#include "AnyPortControl.h"
+#include "DeviceFolderWatch.h"
 #include "LineSettings.h"
+#include "NetworkPortAddress.h"
+#include "NetworkProbe.h"
 #include "PortAssignment.h"
 #include "Prompts.h"
 #include "SerialControl.h"
@@ -37,9 +41,37 @@ void Form1::assignComPorts() {
     com[0]->setToolTip(assignmentNote);
 }
 
+bool Form1::isNetworkCom(int index) const {
+    return looksLikeNetworkPort(ports.deviceFor(index));
+}
+
+// Network COMs are tried all at once within one second: silent hosts cost the start-up that
+// second, not three seconds each. One that does not connect is hidden for the run, as an absent
+// device is; the one chosen later connects with the full limit.
 void Form1::ScanComPorts() {
+    QStringList addresses;
+    QList<int> networkComs;
+    for (int i = 1; i <= 9; ++i)
+        if (isNetworkCom(i)) {
+            networkComs << i;
+            addresses << ports.deviceFor(i);
+        }
+    const QList<NetworkProbeResult> reached =
+        addresses.isEmpty() ? QList<NetworkProbeResult>() : io.probeNetwork(addresses, StartupConnectLimitMs);
     for (qint16 i = 1; i <= 9; ++i) {
-        if (PortTest(i)) {
+        const qsizetype network = networkComs.indexOf(i);
+        bool usable = false;
+        if (network < 0) {
+            usable = PortTest(i);
+        } else {
+            usable = network < reached.size() && reached[network].connected;
+            portFailures[i] =
+                usable ? QString()
+                : network < reached.size()
+                    ? reached[network].reason
+                    : QStringLiteral("%1 was not tried").arg(escapeControlCharacters(addresses[network]));
+        }
+        if (usable) {
             com[0]->setVisible(false);
             com[i]->setVisible(true);
         } else {
@@ -85,11 +117,23 @@ void Form1::com_Click(qint16 index) {
     if (!serial.setPortOpen(true)) {
         // A mark always means an open port.
         com[index]->setChecked(false);
+        showPortDetails(index);
         prompts.showMessage({QStringLiteral("%1 could not be opened: %2.")
                                  .arg(serial.describePort(), serial.openFailureReason()),
                              QStringLiteral("ComPortError"), MessageIcon::Critical});
     }
+    showPortDetails(index);
     engine().discardReceived();
+}
+
+// A network port's tooltip names its host and TCP port, and once open what an RFC 2217
+// server acknowledged of the line's settings.
+void Form1::showPortDetails(int index) {
+    const auto* any = qobject_cast<const AnyPortControl*>(&serial);
+    if (!any || !isNetworkCom(index))
+        return;
+    const QString details = any->CommPort() == index ? any->portDetails(index) : ports.toolTip(index);
+    com[index]->setToolTip(details);
 }
 
 // The port closed itself because its line went away. A session says so in its own box;
@@ -99,4 +143,7 @@ void Form1::showLineLost() {
         com[i]->setChecked(false);
     if (!engine().sessionActive())
         setStatusText(QStringLiteral("%1: line lost").arg(serial.describePort()));
+    // An adapter pulled out: its port leaves the menu once the folders have settled.
+    if (hardwareWatch)
+        hardwareWatch->poke();
 }

@@ -81,6 +81,7 @@ void Form1::Form_KeyPress(int keyAscii) {
         engine().RunComTest();
         setSessionCommandsEnabled(true);
         ComTestRunning = false;
+        afterSession();
     }
 }
 
@@ -116,6 +117,7 @@ void Form1::updateCommand() {
     recordSession();
     setSessionCommandsEnabled(true);
     sessionRunning = false;
+    afterSession();
 }
 
 // A click on a button that cannot act would be swallowed without a word, so the buttons of

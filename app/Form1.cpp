@@ -4,6 +4,7 @@
 #include "ActivityInd.h"
 #include "AutoSizeLabel.h"
 #include "ClassicLook.h"
+#include "DeviceFolderWatch.h"
 #include "FirmwareSelection.h"
 #include "SerialControl.h"
 #include "Twips.h"
@@ -15,6 +16,7 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
@@ -33,6 +35,7 @@ Form1::Form1(Form1Seams seams, QWidget* parent)
     , events(*io.events)
     , timer(*io.timer)
     , serial(*io.serial)
+    , portProbe(*io.portProbe)
     , ports(*io.ports)
     , deviceListing(*io.deviceListing)
     , prompts(*io.prompts)
@@ -204,6 +207,8 @@ void Form1::buildMenu() {
         });
         com[i] = item;
     }
+    // The last moment to take up a device the watch has not told of yet.
+    connect(Comport, &QMenu::aboutToShow, this, &Form1::followHardware);
 }
 
 void Form1::buildStatusBar() {

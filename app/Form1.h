@@ -4,10 +4,12 @@
 #include "UtilitySeams.h"
 
 #include <QMainWindow>
+#include <QSet>
 #include <QVector>
 #include <memory>
 
 class ActivityInd;
+class DeviceFolderWatch;
 class Clock;
 class EventPass;
 class FileListChooser;
@@ -27,6 +29,7 @@ class AutoSizeLabel;
 class AddFilePrompts;
 class PasswordPrompt;
 struct Message;
+struct PresentDevice;
 
 // The main window: the widgets, the status display, the port menu and the commands. It
 // drives the update engine and reaches the outside world only through its seams.
@@ -57,6 +60,14 @@ public:
     // Gives the serial devices present their COM numbers and names them in the menu.
     void assignComPorts();
     void com_Click(qint16 index);
+    // Whether the COM's [Ports] line names a network address.
+    bool isNetworkCom(int index) const;
+    // How long the start-up waits for all network COMs together.
+    static constexpr int StartupConnectLimitMs = 1000;
+    // The menu follows the devices plugged in and pulled out since the last look: a new one
+    // gets its number and is tried once; one gone is hidden unless it is the open port.
+    // During a session nothing changes until it has ended.
+    void followHardware();
 
     // Commands.
     void Toolbar1_ButtonClick(int index);
@@ -124,6 +135,13 @@ private:
     void refreshDate();
     void storePortNumber();
     void showLineLost();
+    void showPortDetails(int index);
+    void startFollowingHardware();
+    void afterSession();
+    void showPortsOf(const QList<PresentDevice>& appeared);
+    void hidePortsOf(const QList<PresentDevice>& vanished);
+    void hideLeftovers();
+    QStringList deviceKeys() const;
     void recordSession();
     void tell(const Message& message);
     void setSessionCommandsEnabled(bool enabled);
@@ -135,6 +153,7 @@ private:
     EventPass& events;
     IntervalTimer& timer;
     SerialControl& serial;
+    SerialControl& portProbe;
     PortMap& ports;
     SerialDeviceListing& deviceListing;
     Prompts& prompts;
@@ -142,10 +161,15 @@ private:
     AddFilePrompts& addFilePrompts;
     PasswordPrompt& passwordPrompt;
     std::unique_ptr<UpdateEngine> updateEngine;
-    QVector<QAction*> buttons; // 1-based: buttons[1..7]
-    QVector<QAction*> com;     // com[0..9]
-    QString portFailures[10];  // why each port failed the scan
-    QString assignmentNote;    // devices present that got no COM number, or none found
+    QVector<QAction*> buttons;  // 1-based: buttons[1..7]
+    QVector<QAction*> com;      // com[0..9]
+    QString portFailures[10];   // why each port failed the scan
+    QString assignmentNote;     // devices present that got no COM number, or none found
+    QString shownDevice[10];    // what each shown port's line led to when it was tried
+    QStringList knownDevices;   // the devices the menu stands for, as deviceKeys() gives them
+    QSet<int> keptOpen;         // ports whose device went while they were open
+    bool hardwareWaits = false; // a change came during a session
+    std::unique_ptr<DeviceFolderWatch> hardwareWatch;
     bool sessionRunning = false;
     bool busyPointer = false;
     bool unloaded = false;

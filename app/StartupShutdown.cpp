@@ -31,11 +31,18 @@ void Form1::Form_Load() {
 
     assignComPorts();
     ScanComPorts();
+    startFollowingHardware();
 
     engine().discardReceived();
 
     const qint16 stored = storedPortNumber(io.settingsFile);
-    if (PortTest(stored))
+    // A network port was tried by the scan a moment ago, together with the others: a second
+    // try would add a silent host's wait to the start-up. (No stored port tries the port the
+    // scan ended on.)
+    const int tried = stored > 0 ? stored : serial.CommPort();
+    const bool storedUsable =
+        tried >= 1 && tried <= 9 && isNetworkCom(tried) ? com[tried]->isVisible() : PortTest(stored);
+    if (storedUsable)
         com_Click(storedPortNumber(io.settingsFile));
 
     // A settings file that is a FIFO, a device, a folder or huge is neither read nor written:

@@ -1,13 +1,14 @@
 // The window's composition root: the production seams, built once and handed to Form1.
 #include "UtilitySeams.h"
 
+#include "AnyPortControl.h"
 #include "FileDialogPrompts.h"
 #include "Form_Filelist.h"
 #include "MessageBoxPrompts.h"
+#include "NetworkProbe.h"
 #include "PortAssignment.h"
 #include "QtEventPass.h"
 #include "SerialDeviceListing.h"
-#include "SerialPortControl.h"
 #include "StatusDisplay.h"
 #include "SystemClock.h"
 #include "UpdateRecord.h"
@@ -24,6 +25,9 @@ UtilitySeams::UtilitySeams(Form1Seams& seams) {
         deviceListing = std::make_unique<SystemSerialDevices>();
         seams.deviceListing = deviceListing.get();
     }
+    if (seams.watchedFolders.isEmpty())
+        seams.watchedFolders = {QStringLiteral("/dev/serial/by-id"), QStringLiteral("/dev/serial"),
+                                QStringLiteral("/dev")};
     if (seams.recordFile.isNull())
         seams.recordFile = defaultRecordFile();
     if (!seams.clock) {
@@ -41,9 +45,23 @@ UtilitySeams::UtilitySeams(Form1Seams& seams) {
     if (!seams.serial) {
         // The numbers given at start-up hold for the whole run, written to the file or not.
         const PortMap* map = seams.ports;
-        serial = std::make_unique<SerialPortControl>(*seams.events,
-                                                     [map](int port) { return map->deviceFor(port); });
+        serial =
+            makeAnyPortControl(*seams.events, *seams.clock, [map](int port) { return map->deviceFor(port); });
         seams.serial = serial.get();
+    }
+    if (!seams.portProbe) {
+        const PortMap* map = seams.ports;
+        portProbe =
+            makeAnyPortControl(*seams.events, *seams.clock, [map](int port) { return map->deviceFor(port); });
+        seams.portProbe = portProbe.get();
+    }
+    if (!seams.probeNetwork) {
+        // Connections are real whatever clock the window runs on.
+        networkEvents = std::make_unique<QtEventPass>();
+        EventPass* loop = networkEvents.get();
+        seams.probeNetwork = [loop](const QStringList& addresses, int limitMs) {
+            return probeNetworkPorts(*loop, addresses, limitMs);
+        };
     }
     if (!seams.prompts) {
         prompts = std::make_unique<MessageBoxPrompts>(nullptr);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -18,6 +20,7 @@ class Prompts;
 class QWidget;
 class SerialControl;
 class StatusDisplay;
+struct NetworkProbeResult;
 class SerialDeviceListing;
 struct PortMap;
 
@@ -29,14 +32,22 @@ struct Form1Seams {
     QString recordFile;       // the record of updates; empty: none is kept
     PortMap* ports = nullptr; // what each COM number stands for in this run
     SerialDeviceListing* deviceListing = nullptr;
+    // The folders whose changes mean a device came or went; the deepest first, each one's
+    // parent after it, so that a folder made later is watched from then on.
+    QStringList watchedFolders;
     Clock* clock = nullptr;
     EventPass* events = nullptr;
     IntervalTimer* timer = nullptr;
     SerialControl* serial = nullptr;
+    // Tries a port plugged in while the window runs, on the same COM numbers as `serial`,
+    // which may hold another port open meanwhile.
+    SerialControl* portProbe = nullptr;
     Prompts* prompts = nullptr;
     ImageChooser* imageChooser = nullptr;
     AddFilePrompts* addFilePrompts = nullptr;
     PasswordPrompt* passwordPrompt = nullptr;
+    // Tries the network COMs' addresses at once within one limit (ms); one result per address.
+    std::function<QList<NetworkProbeResult>(const QStringList& addresses, int limitMs)> probeNetwork;
     // Ends the process at once after a shut-down; never returns in the real program.
     std::function<void()> endProcess;
 };
@@ -59,8 +70,10 @@ private:
     std::unique_ptr<SerialDeviceListing> deviceListing;
     std::unique_ptr<Clock> clock;
     std::unique_ptr<EventPass> events;
+    std::unique_ptr<EventPass> networkEvents;
     std::unique_ptr<IntervalTimer> timer;
     std::unique_ptr<SerialControl> serial;
+    std::unique_ptr<SerialControl> portProbe;
     std::unique_ptr<MessageBoxPrompts> prompts;
     std::unique_ptr<FileListChooser> chooser;
     std::unique_ptr<FileDialogPrompts> addFilePrompts;

@@ -25,7 +25,8 @@ QString portName(const QString& given, QString& error) {
         return QStringLiteral("COM") + match.captured(1);
     if (given.contains(QLatin1Char('/')))
         return given;
-    error = QStringLiteral("'%1' is not a port: give COM1 to COM9 or a device path such as /dev/ttyUSB0")
+    error = QStringLiteral("'%1' is not a port: give COM1 to COM9, a device path such as /dev/ttyUSB0, or "
+                           "a network port such as rfc2217://HOST:PORT or socket://HOST:PORT")
                 .arg(given);
     return QString();
 }
@@ -66,7 +67,9 @@ QString cliUsage() {
         "       kestrune-update --comtest PORT\n"
         "\n"
         "Writes a firmware image into the module on each PORT, all ports at the same time.\n"
-        "PORT is COM1 to COM9 (mapped as in the window) or a device path.\n"
+        "PORT is COM1 to COM9 (mapped as in the window), a device path, or a serial line on a\n"
+        "device server: rfc2217://HOST:PORT (RFC 2217) or socket://HOST:PORT (raw TCP, its line\n"
+        "set to 115200 8N1 by the server).\n"
         "\n"
         "  --image FILE                the image to write (default: the newest QVL-GEN*.bin\n"
         "                              of the program folder)\n"

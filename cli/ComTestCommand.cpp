@@ -1,9 +1,9 @@
 // --comtest: the communication test on one port, its result as text and exit status.
 #include "ComTestCommand.h"
 
+#include "AnyPortControl.h"
 #include "ConsoleDisplay.h"
 #include "QtEventPass.h"
-#include "SerialPortControl.h"
 #include "StopSignals.h"
 #include "SystemClock.h"
 #include "UpdateEngine.h"
@@ -14,8 +14,8 @@ int runComTestCommand(const PortTarget& port, OutputStream& out, const StopSigna
     QtIntervalTimer timer(100);
     ConsoleDisplay display([](PortEventKind, int) {});
     UnattendedPrompts prompts;
-    const std::unique_ptr<SerialPortControl> control = makePortControl(events, port);
-    SerialPortControl& serial = *control;
+    const std::unique_ptr<AnyPortControl> control = makePortControl(events, clock, port);
+    SerialControl& serial = *control;
     if (!serial.setPortOpen(true)) {
         std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(portOpenFailure(port, serial)));
         return 1;

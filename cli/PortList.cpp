@@ -1,9 +1,19 @@
-// --list-ports: the COM numbers, their devices and whether each opens now.
+// --list-ports: the COM numbers, their devices or network addresses and whether each opens now.
 #include "PortList.h"
 
+#include "AnyPortControl.h"
+#include "NetworkPortAddress.h"
+#include "NetworkProbe.h"
 #include "PortTargets.h"
 #include "QtEventPass.h"
-#include "SerialPortControl.h"
+#include "SystemClock.h"
+
+#include <QMap>
+
+namespace {
+// How long the listing waits for a server's acknowledgements of the line settings.
+constexpr int AcknowledgementWaitMs = 1000;
+} // namespace
 
 int listPorts(const QString& settingsFile, OutputStream& out) {
     const PortAssignmentResult assignment = cliPortMap(settingsFile);
@@ -12,7 +22,22 @@ int listPorts(const QString& settingsFile, OutputStream& out) {
                      qPrintable(settingsFile), qPrintable(assignment.writeError));
     const PortMap& map = assignment.map;
     QtEventPass events;
-    SerialPortControl serial(events, [&map](int com) { return map.deviceFor(com); });
+    SystemClock clock;
+    AnyPortControl serial(events, clock, [&map](int com) { return map.deviceFor(com); });
+
+    // Every network COM is tried at once, so silent hosts cost one connect limit, not one each.
+    QStringList addresses;
+    QList<int> networkComs;
+    for (int com = FirstComPort; com <= LastComPort; ++com)
+        if (serial.isNetworkPort(com)) {
+            networkComs << com;
+            addresses << map.deviceFor(com);
+        }
+    QMap<int, NetworkProbeResult> probed;
+    const QList<NetworkProbeResult> results =
+        probeNetworkPorts(events, addresses, NetworkControl::DefaultConnectLimitMs);
+    for (int i = 0; i < results.size(); ++i)
+        probed.insert(networkComs[i], results[i]);
 
     const auto row = [&out](const QString& port, const QString& device, const QString& description,
                             const QString& opens) {
@@ -25,12 +50,31 @@ int listPorts(const QString& settingsFile, OutputStream& out) {
         QStringLiteral("Opens now"));
     for (int com = FirstComPort; com <= LastComPort; ++com) {
         const QString device = map.deviceFor(com);
+        serial.setCommPort(com);
+        if (probed.contains(com)) {
+            const NetworkProbeResult& result = probed.value(com);
+            NetworkPortAddress address; // port 0 while unreadable
+            const QString shown =
+                parseNetworkPort(device, &address) ? address.text() : escapeControlCharacters(device);
+            QString description = address.port ? NetworkControl::addressDetails(device) : QStringLiteral("-");
+            QString opens = QStringLiteral("no: ") + result.reason;
+            if (result.connected) {
+                opens = QStringLiteral("yes");
+                // An RFC 2217 server says which line settings it took; the details name them.
+                if (address.kind == NetworkPortAddress::Kind::Rfc2217 && serial.setPortOpen(true)) {
+                    serial.networkControl().waitForAcknowledgements(AcknowledgementWaitMs);
+                    description = serial.portDetails(com);
+                    serial.setPortOpen(false);
+                }
+            }
+            row(QStringLiteral("COM%1").arg(com), shown, description, opens);
+            continue;
+        }
         // The tool tip ends with the path, which has a column of its own here.
         QString description = map.toolTip(com);
         description.chop(device.size());
         if (description.endsWith(QStringLiteral(" — ")))
             description.chop(3);
-        serial.setCommPort(com);
         QString opens = QStringLiteral("yes");
         if (serial.setPortOpen(true))
             serial.setPortOpen(false);

@@ -1,9 +1,9 @@
 // One port's update on its own thread: open the line, run the engine, close the line.
 #include "PortSession.h"
 
+#include "AnyPortControl.h"
 #include "ConsoleDisplay.h"
 #include "QtEventPass.h"
-#include "SerialPortControl.h"
 #include "SystemClock.h"
 
 #include <QMutexLocker>
@@ -52,8 +52,8 @@ void PortSession::runSession() {
     QtIntervalTimer timer(100);
     ConsoleDisplay display([this](PortEventKind kind, int value) { emit progress(int(kind), value); });
     UnattendedPrompts prompts;
-    const std::unique_ptr<SerialPortControl> control = makePortControl(events, port);
-    SerialPortControl& serial = *control;
+    const std::unique_ptr<AnyPortControl> control = makePortControl(events, clock, port);
+    SerialControl& serial = *control;
 
     if (stopRequested) {
         endWithoutSession(

@@ -1,7 +1,9 @@
 // The ports of the command line: COM numbers mapped to devices as the window maps them.
 #include "PortTargets.h"
 
+#include "AnyPortControl.h"
 #include "LineSettings.h"
+#include "NetworkPortAddress.h"
 #include "SerialPortControl.h"
 #include "SettingsFile.h"
 
@@ -34,7 +36,10 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
     for (const QString& port : ports) {
         PortTarget target;
         target.label = port;
-        if (port.contains('/')) {
+        if (looksLikeNetworkPort(port)) {
+            // An address is taken as written: it is neither a file nor looked up before the open.
+            target.device = port;
+        } else if (port.contains('/')) {
             // A link (/dev/serial/by-id/..., a relative name) stands for the device it leads to.
             const QString real = QFileInfo(port).canonicalFilePath();
             target.device = real.isEmpty() ? port : real;
@@ -42,8 +47,9 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
             target.com = port.mid(3).toInt();
             target.device = map.deviceFor(target.com);
         }
+        const bool network = looksLikeNetworkPort(target.device);
         // Made raw, the operator's own terminal would swallow Ctrl+C and stay raw after a kill.
-        if (!target.device.isEmpty() && SerialPortControl::isOwnTerminal(target.device)) {
+        if (!network && !target.device.isEmpty() && SerialPortControl::isOwnTerminal(target.device)) {
             resolution.error =
                 target.device == port
                     ? QStringLiteral("%1 is this program's own terminal; give the port of a module").arg(port)
@@ -51,8 +57,13 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
                           .arg(port, target.device);
             return resolution;
         }
-        const QString real = QFileInfo(target.device).canonicalFilePath();
-        const QString key = real.isEmpty() ? target.device : real;
+        // Two spellings of one address (a capital scheme, a trailing slash, a COM mapped to it)
+        // are one line too.
+        NetworkPortAddress address;
+        const QString real = network ? QString() : QFileInfo(target.device).canonicalFilePath();
+        const QString key = network && parseNetworkPort(target.device, &address) ? address.text()
+                            : real.isEmpty()                                     ? target.device
+                                                                                 : real;
         if (labelOfDevice.contains(key)) {
             resolution.error = QStringLiteral("%1 and %2 are the same device (%3); each port runs one update")
                                    .arg(labelOfDevice.value(key), port, key);
@@ -64,16 +75,17 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
     return resolution;
 }
 
-QString portOpenFailure(const PortTarget& port, const SerialPortControl& serial) {
+QString portOpenFailure(const PortTarget& port, const SerialControl& serial) {
     const QString name = port.device.isEmpty() || port.device == port.label
                              ? port.label
                              : QStringLiteral("%1 (%2)").arg(port.label, port.device);
     return QStringLiteral("%1 cannot be opened: %2").arg(name, serial.openFailureReason());
 }
 
-std::unique_ptr<SerialPortControl> makePortControl(EventPass& events, const PortTarget& port) {
+std::unique_ptr<AnyPortControl> makePortControl(EventPass& events, const Clock& clock,
+                                                const PortTarget& port) {
     const QString device = port.device;
-    auto control = std::make_unique<SerialPortControl>(events, [device](int) { return device; });
+    auto control = makeAnyPortControl(events, clock, [device](int) { return device; });
     ModuleLine::apply(*control);
     control->setCommPort(port.com);
     control->setPortLabel(port.label);

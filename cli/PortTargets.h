@@ -7,14 +7,16 @@
 #include <QStringList>
 #include <memory>
 
+class AnyPortControl;
+class Clock;
 class EventPass;
-class SerialPortControl;
+class SerialControl;
 
 // A port of the command line: how it is named and the device it stands for.
 struct PortTarget {
-    QString label;  // "COM3", or the device path as given
-    int com = 0;    // 1 to 9 for a COM port, 0 for a path
-    QString device; // the device opened: what the COM number maps to, or the path's real name
+    QString label;  // "COM3", or the device path or network address as given
+    int com = 0;    // 1 to 9 for a COM port, 0 for a path or an address
+    QString device; // what is opened: what the COM number maps to, the path's real name, or the address
 };
 
 struct PortResolution {
@@ -30,14 +32,17 @@ QString cliSettingsFile();
 // (new [Ports] lines are written to the settings file).
 PortAssignmentResult cliPortMap(const QString& settingsFile);
 
-// Maps COM1 to COM9 through the settings file; a path stands for the device it leads to. The
+// Maps COM1 to COM9 through the settings file; a path stands for the device it leads to, a
+// network address (rfc2217://HOST:PORT, socket://HOST:PORT) for itself. The
 // settings file is read (and new adapters given numbers) only when a COM port is named. A port
 // that is this program's own terminal, or two names of one device, make a usage error.
 PortResolution resolvePorts(const QStringList& ports, const QString& settingsFile);
 
 // "COM3 (/dev/ttyUSB0) cannot be opened: it does not exist": the port named once, with its
 // device where that is another name, and why the last open failed.
-QString portOpenFailure(const PortTarget& port, const SerialPortControl& serial);
+QString portOpenFailure(const PortTarget& port, const SerialControl& serial);
 
-// The serial control for one port, set up for the module's line and named as the port is.
-std::unique_ptr<SerialPortControl> makePortControl(EventPass& events, const PortTarget& port);
+// The serial control for one port, local or over the network, set up for the module's line and
+// named as the port is.
+std::unique_ptr<AnyPortControl> makePortControl(EventPass& events, const Clock& clock,
+                                                const PortTarget& port);

@@ -2,6 +2,7 @@
 #include "NetworkControl.h"
 
 #include "Clock.h"
+#include "ConnectFailure.h"
 #include "EventPass.h"
 
 #include <QElapsedTimer>
@@ -10,23 +11,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-
-namespace {
-
-// Names under .invalid never exist; resolvers are meant to say so without asking a server,
-// so an operator's placeholder fails at once instead of after a network time-out.
-bool isReservedInvalid(const QString& host) {
-    QString name = host.toLower();
-    if (name.endsWith(u'.'))
-        name.chop(1);
-    return name == QLatin1String("invalid") || name.endsWith(QLatin1String(".invalid"));
-}
-
-QString seconds(int ms) {
-    return QString::number(double(ms) / 1000.0);
-}
-
-} // namespace
 
 NetworkControl::NetworkControl(EventPass& events, const Clock& clock, AddressMap addressForPort,
                                QObject* parent)
@@ -82,9 +66,9 @@ bool NetworkControl::setPortOpen(bool open) {
     target = wanted;
     telnet = target.kind == NetworkPortAddress::Kind::Rfc2217;
     settingsSent = false;
-    if (isReservedInvalid(target.host)) {
-        setOpenFailure(OpenFailure::Absent, tr("%1: the host name %2 does not resolve")
-                                                .arg(targetText(), escapeControlCharacters(target.host)));
+    if (isReservedInvalidHost(target.host)) {
+        const ConnectFailure failure = unresolvableHost(target);
+        setOpenFailure(failure.kind, failure.text, failure.reason);
         return false;
     }
     if (!connectTo(target))
@@ -126,27 +110,13 @@ bool NetworkControl::connectTo(const NetworkPortAddress& where) {
     if (socket.state() == QAbstractSocket::ConnectedState && !openAbandoned)
         return true;
 
-    const QString host = escapeControlCharacters(where.host);
     if (openAbandoned) {
-        setOpenFailure(OpenFailure::Other, tr("%1: the connection was given up").arg(targetText()));
-    } else if (socket.state() == QAbstractSocket::HostLookupState) {
-        setOpenFailure(OpenFailure::Absent, tr("%1: the host name %2 did not resolve within %3 s")
-                                                .arg(targetText(), host, seconds(connectLimit)));
-    } else if (socket.state() == QAbstractSocket::ConnectingState) {
-        setOpenFailure(OpenFailure::Absent,
-                       tr("%1 did not answer within %2 s").arg(targetText(), seconds(connectLimit)));
-    } else if (socket.error() == QAbstractSocket::HostNotFoundError) {
-        setOpenFailure(OpenFailure::Absent,
-                       tr("%1: the host name %2 does not resolve").arg(targetText(), host));
-    } else if (socket.error() == QAbstractSocket::ConnectionRefusedError) {
-        setOpenFailure(OpenFailure::Absent, tr("%1 refused the connection (nothing listens on port %2 of %3)")
-                                                .arg(targetText())
-                                                .arg(where.port)
-                                                .arg(host));
+        setOpenFailure(OpenFailure::Other, tr("%1: the connection was given up").arg(targetText()),
+                       tr("the connection was given up"));
     } else {
-        setOpenFailure(
-            OpenFailure::Other,
-            tr("%1 cannot be reached: %2").arg(targetText(), escapeControlCharacters(socket.errorString())));
+        const ConnectFailure failure =
+            describeConnectFailure(where, socket.state(), socket.error(), socket.errorString(), connectLimit);
+        setOpenFailure(failure.kind, failure.text, failure.reason);
     }
     socket.abort();
     return false;
@@ -255,14 +225,21 @@ QString NetworkControl::describePort() const {
     return where.isEmpty() || where == label ? label : QStringLiteral("%1 (%2)").arg(label, where);
 }
 
-QString NetworkControl::portDetails() const {
+QString NetworkControl::addressDetails(const QString& text) {
     NetworkPortAddress shown;
     QString why;
-    if (!parseNetworkPort(addressForPort(CommPort()), &shown, &why))
+    if (!parseNetworkPort(text, &shown, &why))
         return why;
-    QString details = tr("%1 port on host %2, TCP port %3")
-                          .arg(shown.kindName(), escapeControlCharacters(shown.host))
-                          .arg(shown.port);
+    return tr("%1 port on host %2, TCP port %3")
+        .arg(shown.kindName(), escapeControlCharacters(shown.host))
+        .arg(shown.port);
+}
+
+QString NetworkControl::portDetails() const {
+    NetworkPortAddress shown;
+    if (!parseNetworkPort(addressForPort(CommPort()), &shown))
+        return addressDetails(addressForPort(CommPort()));
+    QString details = addressDetails(addressForPort(CommPort()));
     const bool sameTarget = shown.text() == target.text() && shown.kind == target.kind;
     if (sameTarget && settingsSent) {
         const QString acks = codec.acknowledgementText();

@@ -43,6 +43,9 @@ public:
     // For the port menu's tooltip and the port listing: host, port and kind, and for RFC 2217
     // which line settings the server acknowledged.
     QString portDetails() const;
+    // The first part of portDetails, from an address alone: "RFC 2217 port on host H, TCP port P",
+    // or why the address cannot be read.
+    static QString addressDetails(const QString& text);
     // Runs the event loop until the server acknowledged every setting, refused COM-PORT-OPTION
     // or `limitMs` passed. True when all settings were acknowledged; raw ports have none.
     bool waitForAcknowledgements(int limitMs);

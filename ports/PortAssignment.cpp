@@ -1,6 +1,8 @@
 // Stable COM numbers for the devices present, and the [Ports] lines that keep them.
 #include "PortAssignment.h"
 
+#include "NetworkControl.h"
+#include "NetworkPortAddress.h"
 #include "SettingsFile.h"
 
 #include <QFile>
@@ -31,7 +33,9 @@ bool sameDevice(const QString& a, const QString& b) {
 }
 
 bool serves(const QString& value, const PresentDevice& device) {
-    if (value.isEmpty())
+    // A network address is no file: never looked up on disk (a folder named "rfc2217:" could
+    // make it one) and never a local device's line.
+    if (value.isEmpty() || looksLikeNetworkPort(value))
         return false;
     // A hand-written line may name the device by another link (by-path, a link of its own).
     return value == device.stableName || value == device.systemPath || sameDevice(value, device.systemPath);
@@ -122,6 +126,8 @@ QString PortMap::deviceFor(int com) const {
 
 QString PortMap::toolTip(int com) const {
     const QString path = deviceFor(com);
+    if (looksLikeNetworkPort(path))
+        return NetworkControl::addressDetails(path);
     QStringList parts;
     for (const PresentDevice& device : present)
         if (serves(path, device)) {

@@ -17,7 +17,9 @@
 // - a device listed twice (by a link and by its path) gets at most one line;
 // - a built-in /dev/ttyS<k> takes COM<k+1> when that number is free, so benches keep their numbers;
 // - every other device takes the lowest free number from 1 to 9, in the order of its stable name;
-// - when all nine are taken, the device gets none.
+// - when all nine are taken, the device gets none;
+// - a line whose value is a network address (rfc2217://..., socket://...) is the operator's: it
+//   serves no device, is never looked up on disk, and is never written here.
 // A number is free when no [Ports] line has it and no device got it in this run.
 
 constexpr int FirstComPort = 1;
@@ -40,7 +42,8 @@ PortAssignment assignComPorts(const QMap<int, QString>& lines, const QList<Prese
 struct PortMap {
     // The value of the COM<n> line when there is one (even empty), else /dev/ttyS<n-1>.
     QString deviceFor(int com) const;
-    // "description — manufacturer — serial — path", leaving out what the system does not know.
+    // "description — manufacturer — serial — path", leaving out what the system does not know;
+    // for a network address its kind, host and TCP port, escaped.
     QString toolTip(int com) const;
 
     QMap<int, QString> lines;     // COM number → [Ports] value, the new lines included

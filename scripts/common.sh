@@ -12,6 +12,11 @@ PACKAGE_CHECKERS=(lintian appstream desktop-file-utils)
 case "$(basename "$0")" in
 test | package) PACKAGES+=("${PACKAGE_CHECKERS[@]}") ;;
 esac
+# A real serial device server (raw TCP and RFC 2217) in front of the module simulator, for the
+# end-to-end tests and the figures over the network.
+case "$(basename "$0")" in
+test | bench) PACKAGES+=(ser2net) ;;
+esac
 
 install_missing() {
     local missing=()

@@ -51,6 +51,7 @@ struct FormRig {
     SimWorld world;
     SimTimer timer{world};
     FakeSerial serial;
+    FakeSerial probe; // tries the ports plugged in after start-up; none opens unless a test says so
     FakeDeviceListing devices;
     RecordingPrompts prompts;
     ScriptedPassword password;
@@ -63,11 +64,16 @@ struct FormRig {
     QString settingsFile() const { return dir.path() + "/settings/Kestrune_Update_Utility.ini"; }
     QString programFolder() const { return dir.path() + "/program"; }
     QString recordFile() const { return dir.path() + "/state/updates.jsonl"; }
+    // The device folders the window watches: nothing happens in them unless a test says so.
+    QString devFolder() const { return dir.path() + "/dev"; }
+    QString byIdFolder() const { return dir.path() + "/dev/serial/by-id"; }
 
     explicit FormRig(QSet<int> usablePorts = {1}) {
         serial.usablePorts = std::move(usablePorts);
+        probe.usablePorts.clear();
         QDir().mkpath(programFolder());
         QDir().mkpath(dir.path() + "/settings");
+        QDir().mkpath(devFolder());
         module = std::make_unique<ScriptedModule>(world, serial);
     }
 
@@ -92,6 +98,8 @@ struct FormRig {
         seams.events = &world;
         seams.timer = &timer;
         seams.serial = &serial;
+        seams.portProbe = &probe;
+        seams.watchedFolders = {byIdFolder(), devFolder() + "/serial", devFolder()};
         seams.prompts = &prompts;
         seams.addFilePrompts = &fileDialog;
         seams.passwordPrompt = &password;

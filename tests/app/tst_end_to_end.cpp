@@ -6,6 +6,7 @@
 #include "Form1.h"
 #include "RealBench.h"
 #include "RecordingPrompts.h"
+#include "Ser2Net.h"
 #include "SerialControl.h"
 #include "SerialDeviceListing.h"
 #include "UpdateEngine.h"
@@ -24,6 +25,8 @@
 #include <csignal>
 #include <sys/resource.h>
 
+Q_DECLARE_METATYPE(Ser2Net::Kind)
+
 class TestEndToEnd : public QObject {
     Q_OBJECT
 private slots:
@@ -32,6 +35,8 @@ private slots:
     void communicationTest();
     void waitingUsesNoCpu();
     void adapterGetsComOneAndKeepsIt();
+    void updateThroughSer2Net_data();
+    void updateThroughSer2Net();
     void signalEndsTheRealWindow_data();
     void signalEndsTheRealWindow();
 };
@@ -142,6 +147,59 @@ void TestEndToEnd::adapterGetsComOneAndKeepsIt() {
         QVERIFY2(text.contains("COM-Port=1\n"), text.constData());
         QCOMPARE(text.count("COM1="), 1);
     }
+}
+
+void TestEndToEnd::updateThroughSer2Net_data() {
+    QTest::addColumn<Ser2Net::Kind>("kind");
+    QTest::newRow("RFC 2217, a sector of 0xFF") << Ser2Net::Kind::Rfc2217;
+}
+
+// The window over a [Ports] line naming a real ser2net, the module simulator at the wire rate
+// behind it: every 0xFF of the padding arrives once (doubled on the way, undone by the server).
+void TestEndToEnd::updateThroughSer2Net() {
+    QFETCH(Ser2Net::Kind, kind);
+    if (!Ser2Net::unavailable().isEmpty())
+        QSKIP(qPrintable(Ser2Net::unavailable()));
+    QTemporaryDir dir;
+    SimulatorProcess sim;
+    const QString received = dir.path() + "/received.bin";
+    QVERIFY(!sim.start({"--wire-rate", "--quiet", "--flash-time", "0.05", "--out", received, "--link",
+                        dir.path() + "/line"})
+                 .isEmpty());
+    Ser2Net server;
+    const QString error = server.start({{dir.path() + "/line", kind}});
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString settingsFile = dir.path() + "/Kestrune_Update_Utility.ini";
+    {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        settings.setValue("Ports/COM5", server.address(0));
+        settings.setValue("Settings/COM-Port", "5");
+    }
+    const QByteArray image(65536, '\xff');
+    QFile file(dir.path() + "/QVL-GEN-NET.bin");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+    QVERIFY(makeOld(file.fileName()));
+
+    RealWindow window;
+    Form1& form = window.open(settingsFile, dir.path());
+    QVERIFY2(window.prompts.messages.isEmpty(), qPrintable(window.prompts.texts().join(" | ")));
+    QVERIFY(form.comItem(5)->isVisible());
+    QVERIFY(form.comItem(5)->isChecked());
+    QVERIFY(form.MSComm1().PortOpen());
+    const QString tip = form.comItem(5)->toolTip();
+    QVERIFY2(tip.contains("127.0.0.1") && tip.contains(QString::number(server.port(0))), qPrintable(tip));
+    form.updateCommand();
+    QVERIFY2(window.prompts.messages.isEmpty(), qPrintable(window.prompts.texts().join(" | ")));
+    QFile arrived(received);
+    QVERIFY(arrived.open(QIODevice::ReadOnly));
+    QVERIFY(arrived.readAll() == image);
+    QFile record(dir.path() + "/updates.jsonl");
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QJsonObject line = QJsonDocument::fromJson(record.readLine()).object();
+    QCOMPARE(line["result"].toString(), QStringLiteral("success"));
+    QCOMPARE(line["device"].toString(), server.address(0));
 }
 
 void TestEndToEnd::communicationTest() {

@@ -1,6 +1,7 @@
 // Tests of start-up, shut-down and the port menu.
 #include "AutoSizeLabel.h"
 #include "FormRig.h"
+#include "SilentListener.h"
 
 #include "UpdateEngine.h"
 
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTcpServer>
 #include <QToolBar>
 #include <QtTest>
 
@@ -22,6 +24,8 @@ private slots:
     void storedPortIsRestored_data();
     void storedPortIsRestored();
     void damagedSettingsFileDoesNotStopStartUp();
+    void networkComsAreTriedAtOnce_data();
+    void networkComsAreTriedAtOnce();
     void noUsablePortShowsTheBoxOnce();
     void selectionMovesTheMark();
     void reselectingReopensAndEmptiesTheBuffer();
@@ -92,6 +96,91 @@ void TestStartupAndPorts::damagedSettingsFileDoesNotStopStartUp() {
     QVERIFY(!rig.serial.PortOpen());
     form.close();
     QCOMPARE(rig.storedPort(), QStringLiteral("9"));
+}
+
+void TestStartupAndPorts::networkComsAreTriedAtOnce_data() {
+    QTest::addColumn<QString>("hosts"); // per COM 1..9: '.' no line, 's' silent, 'r' refusing, 'l' listening
+    QTest::addColumn<QList<int>>("usable"); // local ports the fake control opens
+    QTest::addColumn<int>("stored");
+    QTest::newRow("nine silent hosts") << "sssssssss" << QList<int>{} << 0;
+    QTest::newRow("nine silent hosts, the stored one among them") << "sssssssss" << QList<int>{} << 4;
+    QTest::newRow("a refusing host") << "..r......" << QList<int>{} << 0;
+    QTest::newRow("a listening host beside a silent one") << ".ls......" << QList<int>{1, 2} << 2;
+}
+
+// Network COMs are tried together within one second: nine silent hosts (listeners whose queue
+// is full, so a connection is never answered) cost the start-up that second, and are hidden with
+// their reason; a host that takes the connection is shown, with its host and port in the tooltip.
+void TestStartupAndPorts::networkComsAreTriedAtOnce() {
+    QFETCH(QString, hosts);
+    QFETCH(QList<int>, usable);
+    QFETCH(int, stored);
+    FormRig rig(QSet<int>(usable.begin(), usable.end()));
+    std::vector<std::unique_ptr<SilentListener>> silent;
+    QTcpServer listening;
+    QVERIFY(listening.listen(QHostAddress::LocalHost));
+    quint16 refusing = 0;
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        refusing = closed.serverPort();
+    }
+    for (int i = 1; i <= 9; ++i) {
+        const QChar kind = hosts[i - 1];
+        quint16 port = 0;
+        if (kind == 's') {
+            silent.push_back(std::make_unique<SilentListener>());
+            QVERIFY(silent.back()->full);
+            port = silent.back()->port;
+        } else if (kind == 'r') {
+            port = refusing;
+        } else if (kind == 'l') {
+            port = listening.serverPort();
+        } else {
+            continue;
+        }
+        const QString scheme = i % 2 ? "socket" : "rfc2217";
+        rig.storeSetting(QStringLiteral("Ports/COM%1").arg(i),
+                         QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port));
+    }
+    if (stored)
+        rig.storeSetting("Settings/COM-Port", QString::number(stored));
+    rig.serial.log.clear();
+    QElapsedTimer started;
+    started.start();
+    Form1& form = rig.start();
+    const qint64 took = started.elapsed();
+    QVERIFY2(took < 1700, qPrintable(QStringLiteral("start-up took %1 ms").arg(took)));
+
+    bool anyShown = false;
+    for (int i = 1; i <= 9; ++i) {
+        const QChar kind = hosts[i - 1];
+        const bool shown = kind == 'l' || (kind == '.' && usable.contains(i));
+        QCOMPARE(form.comItem(i)->isVisible(), shown);
+        anyShown = anyShown || shown;
+        if (kind == 'l')
+            QVERIFY2(form.comItem(i)->toolTip().contains("127.0.0.1") &&
+                         form.comItem(i)->toolTip().contains(QString::number(listening.serverPort())),
+                     qPrintable(form.comItem(i)->toolTip()));
+        if (kind == 's' || kind == 'r') // a network COM is never handed to the local control
+            QVERIFY(rig.serial.log.filter(QRegularExpression(QStringLiteral("^(open|fail) %1").arg(i)))
+                        .isEmpty());
+    }
+    QCOMPARE(form.comItem(0)->isVisible(), !anyShown);
+    QCOMPARE(rig.serial.PortOpen(), stored != 0 && hosts[stored - 1] != 's' && hosts[stored - 1] != 'r');
+    if (anyShown) {
+        QCOMPARE(rig.prompts.messages.size(), 0);
+        return;
+    }
+    QCOMPARE(rig.prompts.texts(), QStringList{"No Com Ports available!"});
+    const QStringList lines = rig.prompts.messages.first().detail.split('\n');
+    for (int i = 1; i <= 9; ++i) {
+        const QString line = lines.filter(QStringLiteral("COM%1: ").arg(i)).value(0);
+        if (hosts[i - 1] == 's')
+            QVERIFY2(line.contains("did not answer within 1 s"), qPrintable(line));
+        if (hosts[i - 1] == 'r')
+            QVERIFY2(line.contains("refused the connection"), qPrintable(line));
+    }
 }
 
 void TestStartupAndPorts::noUsablePortShowsTheBoxOnce() {

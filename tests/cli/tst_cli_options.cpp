@@ -1,6 +1,9 @@
 // Arguments that the command line must refuse as usage errors, with a message that says why.
 #include "CliOptions.h"
+#include "PortTargets.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestCliOptions : public QObject {
@@ -13,6 +16,9 @@ private slots:
         QTest::newRow("COM0") << QStringList{"COM0"} << "'COM0' is not a port";
         QTest::newRow("COM10") << QStringList{"COM10"} << "'COM10' is not a port";
         QTest::newRow("bare name") << QStringList{"ttyUSB0"} << "'ttyUSB0' is not a port";
+        QTest::newRow("network port without slashes")
+            << QStringList{"rfc2217:rack2:4001"} << "or socket://HOST:PORT";
+        QTest::newRow("same address twice") << QStringList{"socket://h:1", "socket://h:1"} << "given twice";
         QTest::newRow("same COM twice, other case") << QStringList{"COM3", "com3"} << "COM3 is given twice";
         QTest::newRow("same path twice") << QStringList{"/dev/ttyUSB0", "/dev/ttyUSB0"} << "given twice";
         QTest::newRow("unknown option") << QStringList{"--fast", "COM1"} << "fast";
@@ -103,6 +109,47 @@ private slots:
         QCOMPARE(parse.options.ports, (QStringList{"COM2", "/dev/serial/by-id/usb-x", "COM9"}));
         QCOMPARE(parse.options.identifyLimit, 2.5);
         QVERIFY(parse.options.json);
+    }
+
+    // [Ports] here: COM5=rfc2217://rack2.bench:4001. An address is neither stat'ed nor resolved.
+    void networkPortsResolved_data() {
+        QTest::addColumn<QStringList>("ports");
+        QTest::addColumn<QStringList>("devices"); // what each opens, when there is no error
+        QTest::addColumn<QString>("error");
+        QTest::newRow("addresses as written")
+            << QStringList{"rfc2217://rack2.bench:4001", "socket://[::1]:7", "/dev/zero"}
+            << QStringList{"rfc2217://rack2.bench:4001", "socket://[::1]:7", "/dev/zero"} << "";
+        QTest::newRow("a COM mapped to an address")
+            << QStringList{"COM5"} << QStringList{"rfc2217://rack2.bench:4001"} << "";
+        QTest::newRow("two spellings of one address")
+            << QStringList{"socket://127.0.0.1:1", "SOCKET://127.0.0.1:1/"} << QStringList{}
+            << "socket://127.0.0.1:1 and SOCKET://127.0.0.1:1/ are the same device (socket://127.0.0.1:1)";
+        QTest::newRow("a COM and its address")
+            << QStringList{"COM5", "rfc2217://rack2.bench:4001"} << QStringList{}
+            << "COM5 and rfc2217://rack2.bench:4001 are the same device";
+        QTest::newRow("the same port by both kinds is two addresses")
+            << QStringList{"socket://rack2.bench:4001", "COM5"}
+            << QStringList{"socket://rack2.bench:4001", "rfc2217://rack2.bench:4001"} << "";
+    }
+    void networkPortsResolved() {
+        QFETCH(QStringList, ports);
+        QFETCH(QStringList, devices);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        const QString settings = dir.filePath("Kestrune_Update_Utility.ini");
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Ports]\nCOM5=rfc2217://rack2.bench:4001\n");
+        file.close();
+        const PortResolution resolution = resolvePorts(ports, settings);
+        QVERIFY2(error.isEmpty() ? resolution.error.isEmpty() : resolution.error.startsWith(error),
+                 qPrintable(resolution.error));
+        if (!error.isEmpty())
+            return;
+        QStringList opened;
+        for (const PortTarget& target : resolution.targets)
+            opened << target.device;
+        QCOMPARE(opened, devices);
     }
 };
 

@@ -6,6 +6,7 @@
 #include "LineSettings.h"
 #include "NetworkControl.h"
 #include "QtEventPass.h"
+#include "SilentListener.h"
 #include "SimWorld.h"
 #include "SystemClock.h"
 
@@ -73,37 +74,6 @@ struct Rig {
     void send(const QByteArray& bytes) {
         peer->write(bytes);
         peer->flush();
-    }
-};
-
-// A loopback listener that never accepts, its queue filled with connections nobody accepts
-// until one stays unanswered: a silent host.
-struct SilentListener {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    QList<int> fillers;
-    quint16 port = 0;
-    bool full = false;
-
-    SilentListener() {
-        sockaddr_in where{};
-        where.sin_family = AF_INET;
-        where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof where;
-        auto* any = reinterpret_cast<sockaddr*>(&where);
-        if (::bind(listener, any, size) != 0 || ::listen(listener, 0) != 0 ||
-            ::getsockname(listener, any, &size))
-            return;
-        port = ntohs(where.sin_port);
-        for (int i = 0; i < 16 && !full; ++i) {
-            fillers << ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            ::connect(fillers.last(), any, size);
-            pollfd wait{fillers.last(), POLLOUT, 0};
-            full = ::poll(&wait, 1, 200) == 0;
-        }
-    }
-    ~SilentListener() {
-        for (const int fd : fillers + QList<int>{listener})
-            ::close(fd);
     }
 };
 

@@ -1,7 +1,9 @@
 // Tests of the stable COM number assignment.
 #include "PortAssignment.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/stat.h>
@@ -104,6 +106,13 @@ void TestPortAssignment::newLinesForNewDevices_data() {
     QTest::newRow("ttyS0 with COM1 held takes COM2")
         << QByteArray("[Ports]\nCOM1=/dev/ttyUSB0\n") << QStringList{"/dev/ttyS0"}
         << QByteArray("[Ports]\nCOM1=/dev/ttyUSB0\nCOM2=/dev/ttyS0\n") << QStringList{};
+    // The scratch folder holds rfc2217:/rack2.bench:4001 leading to /dev/null, and the test runs in it:
+    // read as a relative path, the network line would stand for /dev/null and keep it from a line.
+    QTest::newRow("a network line serves no device and is kept as written")
+        << QByteArray("[Ports]\nCOM1=rfc2217://rack2.bench:4001\n")
+        << QStringList{"/dev/serial/by-id/usb-N|/dev/null"}
+        << QByteArray("[Ports]\nCOM1=rfc2217://rack2.bench:4001\nCOM2=/dev/serial/by-id/usb-N\n")
+        << QStringList{};
     QTest::newRow("ttyS0 with all nine held gets none")
         << nine << QStringList{"/dev/ttyS0"} << nine << QStringList{"/dev/ttyS0"};
 }
@@ -117,6 +126,11 @@ void TestPortAssignment::newLinesForNewDevices() {
     QTemporaryDir dir;
     const QByteArray scratch = QFile::encodeName(dir.path());
     QVERIFY(QFile::link("/dev/null", dir.filePath("link-to-null")));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("rfc2217:")));
+    QVERIFY(QFile::link("/dev/null", dir.filePath("rfc2217:/rack2.bench:4001")));
+    const QString startFolder = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    const auto back = qScopeGuard([&startFolder] { QDir::setCurrent(startFolder); });
     if (before.contains("node-of-null") &&
         ::mknod((scratch + "/node-of-null").constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
         QSKIP("making a device node needs root");
