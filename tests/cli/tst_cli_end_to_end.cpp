@@ -283,9 +283,9 @@ private slots:
         QTest::newRow("JSON to a reader that left") << "gone" << true << ""
                                                     << "Broken pipe";
         QTest::newRow("record is a directory") << "pipe" << true << "dir"
-                                               << "update record could not be written";
+                                               << "record-dir could not be written";
         QTest::newRow("record is /dev/full") << "pipe" << true << "/dev/full"
-                                             << "update record could not be written";
+                                             << "the update record /dev/full could not be written";
     }
     void writeFailureIsSaid() {
         QFETCH(QString, output);
