@@ -5,12 +5,14 @@
 #include "Ser2Net.h"
 #include "SimulatorProcess.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -69,6 +71,7 @@ private slots:
     void deliversEveryByte();
     void serverKilledMidSector_data();
     void serverKilledMidSector();
+    void listPortsTriesNetworkComs();
 };
 
 void TestCliNetwork::deliversEveryByte_data() {
@@ -135,6 +138,58 @@ void TestCliNetwork::serverKilledMidSector() {
     QVERIFY2(out.contains("line-lost"), out.constData());
     QVERIFY2(out.contains(QStringLiteral("The line to %1 was lost").arg(address).toUtf8()), out.constData());
     QVERIFY(!QFile::exists(bench.received));
+}
+
+// [Ports]: COM5 a ser2net RFC 2217 port, COM6 a raw port nobody listens on, COM7 misspelt.
+void TestCliNetwork::listPortsTriesNetworkComs() {
+    if (!Ser2Net::unavailable().isEmpty())
+        QSKIP(qPrintable(Ser2Net::unavailable()));
+    NetworkBench bench;
+    const QString error = bench.start(Ser2Net::Kind::Rfc2217);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const quint16 refusing = closed.serverPort();
+    closed.close();
+    QDir().mkpath(bench.dir.filePath("Kestrune_Update_Utility"));
+    QFile settings(bench.dir.filePath("Kestrune_Update_Utility/Kestrune_Update_Utility.ini"));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    const QByteArray written =
+        QStringLiteral("[Ports]\nCOM5=%1\nCOM6=socket://127.0.0.1:%2\nCOM7=telnet://x:1\n")
+            .arg(bench.server.address(0))
+            .arg(refusing)
+            .toUtf8();
+    settings.write(written);
+    settings.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), bench.dir.path());
+    bench.cli.setProcessEnvironment(environment);
+    bench.cli.start(qEnvironmentVariable("KUU_CLI"), {"--list-ports"});
+    QVERIFY(bench.cli.waitForFinished(15000));
+    QCOMPARE(bench.cli.exitCode(), 0);
+    const QString out = QString::fromUtf8(bench.cli.readAllStandardOutput());
+    QString com5, com6, com7;
+    for (const QString& line : out.split(u'\n')) {
+        if (line.startsWith(QLatin1String("COM5")))
+            com5 = line;
+        if (line.startsWith(QLatin1String("COM6")))
+            com6 = line;
+        if (line.startsWith(QLatin1String("COM7")))
+            com7 = line;
+    }
+    QVERIFY2(
+        com5.contains(bench.server.address(0)) &&
+            com5.contains(
+                QStringLiteral("RFC 2217 port on host 127.0.0.1, TCP port %1").arg(bench.server.port(0))) &&
+            com5.contains(QLatin1String("the server acknowledged 115200 baud")) &&
+            com5.endsWith(QLatin1String("yes")),
+        qPrintable(com5));
+    QVERIFY2(com6.contains(QStringLiteral("no: socket://127.0.0.1:%1 refused the connection").arg(refusing)),
+             qPrintable(com6));
+    QVERIFY2(com7.contains(QLatin1String("no: unknown scheme \"telnet\"")), qPrintable(com7));
+    // The operator's lines stay as written: no network address is taken for a device.
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QVERIFY(settings.readAll().startsWith(written));
 }
 
 QTEST_GUILESS_MAIN(TestCliNetwork)

@@ -149,6 +149,8 @@ if diff -u "$T/needed" "$T/depends"; then
 else
     fail "Depends differs from the packages of the loaded libraries plus fonts-liberation (- needed, + declared)"
 fi
+# The command line reaches serial device servers over TCP (rfc2217://, socket://).
+check "Depends names Qt Network" grep -qx libqt6network6 "$T/depends"
 check "no package of the build among Depends" bash -c "! grep -Eq -- '-dev\$|^(cmake|g\+\+|ninja-build|qt6-base-dev)' '$T/depends'"
 qt_at_least_6_4() {
     local dep re='\(>= 6\.([4-9]|[1-9][0-9])'
