@@ -100,6 +100,10 @@ QString AnyPortControl::describePort() const {
     return where.isEmpty() || where == label ? label : QStringLiteral("%1 (%2)").arg(label, where);
 }
 
+QString AnyPortControl::lineLossCause() const {
+    return isNetworkPort(CommPort()) ? network->lineLossCause() : local->lineLossCause();
+}
+
 QString AnyPortControl::portDetails(int port) const {
     const QString name = portFor(port);
     if (!looksLikeNetworkPort(name))

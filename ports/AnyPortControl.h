@@ -28,6 +28,7 @@ public:
     void Output(const QByteArray& text) override;
     QByteArray Input() override;
     QString describePort() const override;
+    QString lineLossCause() const override;
 
     // What COM port `port` stands for: a device path or a network address, as written.
     QString portName(int port) const { return portFor(port); }

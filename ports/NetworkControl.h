@@ -38,6 +38,10 @@ public:
     void Output(const QByteArray& text) override;
     QByteArray Input() override;
     QString describePort() const override;
+    // The server closed or reset the connection, or stopped acknowledging what was sent.
+    QString lineLossCause() const override {
+        return QStringLiteral("the connection was closed, reset or stopped answering");
+    }
 
     QString address(int portNumber) const { return addressForPort(portNumber); }
     // For the port menu's tooltip and the port listing: host, port and kind, and for RFC 2217
