@@ -14,7 +14,7 @@
 #include "SimWorld.h"
 #include "SystemClock.h"
 #include "UpdateEngine.h"
-#include "WindowStart.h"
+#include "WindowProcess.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -397,8 +397,11 @@ void networkStartFigure(std::vector<Row>& rows) {
                 text += QStringLiteral("COM%1=%2\n").arg(com).arg(line(com)).toUtf8();
             settings.write(text);
             settings.close();
-            WindowStart window;
-            ms.push_back(window.measure(app, dir.path(), error));
+            WindowProcess window(dir.path());
+            const QString failure = window.start(app, 20000);
+            if (!failure.isEmpty() && error)
+                *error = failure;
+            ms.push_back(failure.isEmpty() ? window.untilDrawn(20000, error) : -1);
             if (ms.back() < 0)
                 return qint64(-1);
         }
