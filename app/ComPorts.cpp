@@ -92,6 +92,10 @@ void Form1::com_Click(qint16 index) {
         return;
     if (index > 9)
         return; // no menu item stands for it
+    // A network port's connect runs the event loop for up to 3 s: a click that comes meanwhile
+    // would let go of the half-made connection under the open and leave it to a later choice.
+    if (portOpening)
+        return;
     if (sessionRunning || ComTestRunning || engine().sessionActive()) {
         // The session would carry on over the new port into a module it never identified,
         // and leave the first one half-written. The box does not wait: the session goes on under it.
@@ -114,7 +118,10 @@ void Form1::com_Click(qint16 index) {
     com[index]->setChecked(true);
     ModuleLine::apply(serial);
     serial.setCommPort(index);
-    if (!serial.setPortOpen(true)) {
+    portOpening = true;
+    const bool opened = serial.setPortOpen(true);
+    portOpening = false;
+    if (!opened) {
         // A mark always means an open port.
         com[index]->setChecked(false);
         showPortDetails(index);
@@ -124,6 +131,7 @@ void Form1::com_Click(qint16 index) {
     }
     showPortDetails(index);
     engine().discardReceived();
+    afterSession(); // hardware that came or went while the port was being opened
 }
 
 // A network port's tooltip names its host and TCP port, and once open what an RFC 2217

@@ -75,7 +75,8 @@ void Form1::Form_KeyDown(int keyCode, Qt::KeyboardModifiers) {
 void Form1::Form_KeyPress(int keyAscii) {
     // The communication test would share the receive buffer with a running update and
     // close the image it reads, so it waits until the update has ended.
-    if (keyAscii == CtrlT && !ComTestRunning && !sessionRunning) {
+    // Nor does it run on a port still being connected.
+    if (keyAscii == CtrlT && !ComTestRunning && !sessionRunning && !portOpening) {
         ComTestRunning = true;
         setSessionCommandsEnabled(false);
         engine().RunComTest();
@@ -109,7 +110,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::updateCommand() {
     // One session at a time: the keys stay live while the disabled button cannot be clicked.
-    if (sessionBusy())
+    // A port still being connected is not ready for one either.
+    if (sessionBusy() || portOpening)
         return;
     sessionRunning = true;
     setSessionCommandsEnabled(false);

@@ -56,9 +56,10 @@ QStringList Form1::deviceKeys() const {
 void Form1::followHardware() {
     if (!hardwareWatch)
         return; // the start-up's scan has not run yet
-    if (sessionRunning || ComTestRunning || engine().sessionActive()) {
+    if (sessionRunning || ComTestRunning || portOpening || engine().sessionActive()) {
         // A port tried now would share the line with the session's module; a number given now
-        // would change the menu under the operator's session.
+        // would change the menu under the operator's session. A port being opened (a network
+        // connect runs the event loop) is let finish first; the click takes the change up then.
         hardwareWaits = true;
         return;
     }

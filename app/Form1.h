@@ -171,6 +171,7 @@ private:
     bool hardwareWaits = false; // a change came during a session
     std::unique_ptr<DeviceFolderWatch> hardwareWatch;
     bool sessionRunning = false;
+    bool portOpening = false; // a chosen port is being opened (a network one connects meanwhile)
     bool busyPointer = false;
     bool unloaded = false;
     QString endedBy; // the signal that ends the program, once one did

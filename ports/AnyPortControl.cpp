@@ -43,14 +43,18 @@ bool AnyPortControl::setPortOpen(bool open) {
             active->setPortOpen(false);
         return true;
     }
-    if (active && active->PortOpen()) {
-        if (active->CommPort() == CommPort())
-            return true;
-        // Another number was chosen while open: the old line is let go first.
+    // Another number was chosen while open: the old line is let go first. The same number is
+    // asked of its control again, which keeps the line only if it still leads where the map says.
+    if (active && active->PortOpen() && active->CommPort() != CommPort())
         active->setPortOpen(false);
-    }
     SerialControl* chosen = isNetworkPort(CommPort()) ? static_cast<SerialControl*>(network.get())
                                                       : static_cast<SerialControl*>(local.get());
+    SerialControl* other = chosen == network.get() ? static_cast<SerialControl*>(local.get())
+                                                   : static_cast<SerialControl*>(network.get());
+    // One line at a time: whatever the other control still holds (a connection left by an
+    // open that was interrupted, say) is let go, so no byte can reach its module later.
+    if (other->PortOpen())
+        other->setPortOpen(false);
     active = chosen;
     handOver(*chosen);
     if (chosen->setPortOpen(true)) {

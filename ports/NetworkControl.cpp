@@ -6,6 +6,7 @@
 #include "EventPass.h"
 
 #include <QElapsedTimer>
+#include <QNetworkProxy>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -19,6 +20,9 @@ NetworkControl::NetworkControl(EventPass& events, const Clock& clock, AddressMap
     , clock(clock)
     , addressForPort(std::move(addressForPort))
     , pacer(clock) {
+    // The connection goes where the operator wrote, never through a proxy that the
+    // environment (http_proxy) or the application names: Qt would otherwise consult both.
+    socket.setProxy(QNetworkProxy::NoProxy);
     connect(&socket, &QTcpSocket::readyRead, this, &NetworkControl::handleReadyRead);
     connect(&socket, &QTcpSocket::errorOccurred, this, &NetworkControl::handleError);
     connect(&socket, &QTcpSocket::disconnected, this, &NetworkControl::loseLine);
@@ -49,8 +53,16 @@ bool NetworkControl::setPortOpen(bool open) {
         }
         return true;
     }
-    if (connected)
-        return true;
+    if (connected) {
+        // Still the same server: the connection stays. Another address under this number (the
+        // port map changed, or the number did while this stayed open) is a new connection: what
+        // follows must not reach the rack of the old one.
+        NetworkPortAddress wanted;
+        if (parseNetworkPort(addressForPort(CommPort()), &wanted) && wanted.kind == target.kind &&
+            wanted.text() == target.text())
+            return true;
+        setPortOpen(false);
+    }
     if (opening) {
         setOpenFailure(OpenFailure::Busy, tr("%1 is still being connected").arg(targetText()));
         return false;
@@ -76,6 +88,7 @@ bool NetworkControl::setPortOpen(bool open) {
 
     configureSocket();
     received.clear();
+    lossCause.clear();
     pacer.reset();
     connected = true;
     if (telnet) {
@@ -86,8 +99,10 @@ bool NetworkControl::setPortOpen(bool open) {
         settingsSent = true;
     }
     // Whatever the server sent with its greeting is handled now, not left for the next read.
+    starting = true;
     if (socket.bytesAvailable() > 0)
         handleReadyRead();
+    starting = false;
     return connected;
 }
 
@@ -171,6 +186,10 @@ void NetworkControl::handleReadyRead() {
         TelnetCodec::Decoded decoded = codec.decode(bytes);
         if (!decoded.reply.isEmpty())
             socket.write(decoded.reply);
+        if (codec.binaryRefused()) {
+            refuseTextMode();
+            return;
+        }
         data = std::move(decoded.data);
     } else {
         data = bytes;
@@ -178,6 +197,11 @@ void NetworkControl::handleReadyRead() {
     if (data.isEmpty())
         return;
     received += data;
+    // The module's replies are a few bytes, taken at each receive event. A server that sends
+    // without end while nobody reads (no session runs, the threshold is 0) must not make this
+    // buffer grow with it: only the newest bytes are kept, those a reply would be among.
+    if (received.size() > MaxPendingBytes)
+        received.remove(0, received.size() - MaxPendingBytes);
     if (RThreshold() > 0 && received.size() >= RThreshold())
         raise(comEvReceive);
 }
@@ -201,6 +225,25 @@ void NetworkControl::loseLine() {
     socket.abort();
     codec.reset();
     received.clear();
+    raise(comEventLineLost);
+    emit lineLost();
+}
+
+// A server that will not carry 8-bit data unchanged is no line for an image: in text mode a
+// Telnet server may turn CR NUL into CR and so drop bytes of the image. Its answer to the offer
+// comes one round trip after the open, before the module has asked for any sector; the port
+// is closed then, as a failed open or, once open, as a lost line that says why.
+void NetworkControl::refuseTextMode() {
+    const QString why = tr("the server refused binary transmission");
+    connected = false;
+    socket.abort();
+    codec.reset();
+    received.clear();
+    if (starting) {
+        setOpenFailure(OpenFailure::Other, tr("%1: %2").arg(targetText(), why), why);
+        return;
+    }
+    lossCause = why;
     raise(comEventLineLost);
     emit lineLost();
 }

@@ -23,6 +23,8 @@ public:
     // Sent bytes the server has not acknowledged for this long make the kernel reset the
     // connection, which ends the session as a lost line.
     static constexpr unsigned UnacknowledgedLimitMs = 10000;
+    // Received bytes not yet taken by Input: beyond this, the oldest are dropped.
+    static constexpr qsizetype MaxPendingBytes = 64 * 1024;
 
     // `events` runs the waits (the connect, the pacing); `clock` times the line.
     NetworkControl(EventPass& events, const Clock& clock, AddressMap addressForPort,
@@ -40,7 +42,8 @@ public:
     QString describePort() const override;
     // The server closed or reset the connection, or stopped acknowledging what was sent.
     QString lineLossCause() const override {
-        return QStringLiteral("the connection was closed, reset or stopped answering");
+        return lossCause.isEmpty() ? QStringLiteral("the connection was closed, reset or stopped answering")
+                                   : lossCause;
     }
 
     QString address(int portNumber) const { return addressForPort(portNumber); }
@@ -53,6 +56,8 @@ public:
     // Runs the event loop until the server acknowledged every setting, refused COM-PORT-OPTION
     // or `limitMs` passed. True when all settings were acknowledged; raw ports have none.
     bool waitForAcknowledgements(int limitMs);
+    // Received bytes waiting for Input.
+    qsizetype pendingSize() const { return received.size(); }
     // The connection's socket while open, else -1.
     qintptr socketDescriptor() const { return connected ? socket.socketDescriptor() : -1; }
 
@@ -62,6 +67,7 @@ private:
     void handleReadyRead();
     void handleError(QAbstractSocket::SocketError error);
     void loseLine();
+    void refuseTextMode();
     QString targetText() const;
 
     EventPass& events;
@@ -76,7 +82,9 @@ private:
     bool opening = false;
     bool openAbandoned = false;
     bool settingsSent = false;
+    bool starting = false; // inside setPortOpen(true), after the connection was made
     int connectLimit = DefaultConnectLimitMs;
     QByteArray received;
     QString socketOptionFailure;
+    QString lossCause; // why the last connection was ended from here; empty: the server ended it
 };

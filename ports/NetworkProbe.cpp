@@ -6,6 +6,7 @@
 #include "NetworkPortAddress.h"
 
 #include <QElapsedTimer>
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -59,6 +60,8 @@ void NetworkProbe::start(const QStringList& addresses, int limitMs) {
             socket.abort();
             settle(i, false, failure.text);
         });
+        // Only the address as written is tried, never a proxy from the environment.
+        attempt.socket.setProxy(QNetworkProxy::NoProxy);
         attempt.socket.connectToHost(attempt.target.host, attempt.target.port);
     }
     if (pending == 0)

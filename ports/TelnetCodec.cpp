@@ -223,6 +223,8 @@ void TelnetCodec::negotiate(quint8 verbByte, quint8 option, QByteArray& reply) {
     }
     if (!serverSide && option == Telnet::OptionComPort)
         refusedComPort = !enable;
+    if (option == Telnet::OptionBinary && !enable)
+        refusedBinary = true;
 }
 
 void TelnetCodec::subnegotiation() {

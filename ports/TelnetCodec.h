@@ -79,6 +79,9 @@ public:
     const QMap<quint8, QByteArray>& acknowledgements() const { return acks; }
     // The server said it will not take COM-PORT-OPTION: the line keeps the server's settings.
     bool comPortRefused() const { return refusedComPort; }
+    // The server said WONT or DONT BINARY: it would treat the data as text (CR NUL, CR LF) and
+    // could change image bytes such as 0D 00 on their way to the module.
+    bool binaryRefused() const { return refusedBinary; }
     // The server's signature, when it sent one (raw bytes, as received).
     const QByteArray& signature() const { return serverSignature; }
     // Which settings the server acknowledged, with their values, and which not (yet).
@@ -104,5 +107,6 @@ private:
     std::array<bool, 256> refusedHim{};
     QMap<quint8, QByteArray> acks;
     bool refusedComPort = false;
+    bool refusedBinary = false;
     QByteArray serverSignature;
 };

@@ -31,6 +31,8 @@ private slots:
     void reselectingReopensAndEmptiesTheBuffer();
     void failedOpenLeavesNoMark();
     void lostLineRemovesTheMark();
+    void nothingStartsWhileAPortOpens_data();
+    void nothingStartsWhileAPortOpens();
     void selectionIsRefusedDuringASession_data();
     void selectionIsRefusedDuringASession();
     void exitStoresThePortAndEnds_data();
@@ -271,6 +273,48 @@ void TestStartupAndPorts::lostLineRemovesTheMark() {
     QVERIFY(rig.serial.wire.isEmpty());
     form.updateCommand();
     QCOMPARE(rig.prompts.texts(), QStringList{"No Com Port selected!"});
+}
+
+void TestStartupAndPorts::nothingStartsWhileAPortOpens_data() {
+    QTest::addColumn<QString>("action");
+    QTest::newRow("another Com item") << "Com6";
+    QTest::newRow("Update (F1)") << "F1";
+    QTest::newRow("communication test (Ctrl+T)") << "Ctrl+T";
+}
+
+// A network port's connect runs the event loop for up to 3 s. What the operator does then
+// is ignored: a second choice would leave the first connection behind, a session would start
+// on a port that is not open yet.
+void TestStartupAndPorts::nothingStartsWhileAPortOpens() {
+    QFETCH(QString, action);
+    FormRig rig({2, 5, 6});
+    rig.writeImage("QVL-GEN-A.bin", 65536);
+    Form1& form = rig.start();
+    form.com_Click(2);
+    rig.serial.log.clear();
+    rig.prompts.messages.clear();
+    int actions = 0;
+    rig.serial.whileOpening = [&] {
+        if (rig.serial.CommPort() != 5 || actions++ > 0)
+            return;
+        if (action == QLatin1String("Com6"))
+            form.comItem(6)->trigger();
+        else if (action == QLatin1String("F1"))
+            QTest::keyClick(form.Text_Filename, Qt::Key_F1);
+        else
+            QTest::keyClick(form.Text_Filename, Qt::Key_T, Qt::ControlModifier);
+    };
+    form.comItem(5)->trigger();
+    QCOMPARE(actions, 1);
+    QCOMPARE(rig.serial.log, (QStringList{"close 2", "open 5 in=2 len=0 out=16384 threshold=2"}));
+    QCOMPARE(rig.prompts.texts(), QStringList());
+    QVERIFY(rig.serial.wire.isEmpty());
+    for (int i = 1; i <= 9; ++i)
+        QCOMPARE(form.comItem(i)->isChecked(), i == 5);
+    // Once the open has ended, a choice is taken again.
+    rig.serial.whileOpening = nullptr;
+    form.comItem(6)->trigger();
+    QVERIFY(form.comItem(6)->isChecked());
 }
 
 void TestStartupAndPorts::selectionIsRefusedDuringASession_data() {

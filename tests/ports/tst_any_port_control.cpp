@@ -67,6 +67,8 @@ class TestAnyPortControl : public QObject {
 private slots:
     void switchesBetweenLocalAndNetwork_data();
     void switchesBetweenLocalAndNetwork();
+    void oneLineAtATime_data();
+    void oneLineAtATime();
     void openFailuresForwarded_data();
     void openFailuresForwarded();
     void lostLineForwarded_data();
@@ -123,6 +125,51 @@ void TestAnyPortControl::switchesBetweenLocalAndNetwork() {
     }
     QCOMPARE(bench.linesLost, 0);
     QCOMPARE(bench.events.count(SerialControl::comEvReceive), bench.events.size());
+}
+
+void TestAnyPortControl::oneLineAtATime_data() {
+    // "left": COM5's connection is left open on the network control, as an open that a nested
+    // choice interrupted leaves it; "moved": COM5 is open and the map gives it another server.
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("next"); // 6: a second server; 2: the pseudo-terminal; 5: COM5 again
+    QTest::newRow("connection left, another network COM chosen") << "left" << 6;
+    QTest::newRow("connection left, a local COM chosen") << "left" << 2;
+    QTest::newRow("COM5 moved to another server while open") << "moved" << 5;
+}
+
+// Whatever the first rack's connection was left in, the next choice's bytes reach only the
+// next port, and the first connection ends.
+void TestAnyPortControl::oneLineAtATime() {
+    QFETCH(QString, before);
+    QFETCH(int, next);
+    Bench bench(QStringLiteral("socket"));
+    QVERIFY2(bench.pty.isValid(), qPrintable(bench.pty.error()));
+    QTcpServer second;
+    QVERIFY(second.listen(QHostAddress::LocalHost, 0));
+    const QString secondAddress = QStringLiteral("socket://127.0.0.1:%1").arg(second.serverPort());
+    bench.names[6] = secondAddress;
+    if (before == QLatin1String("left")) {
+        bench.control->networkControl().setCommPort(5);
+        QVERIFY(bench.control->networkControl().setPortOpen(true));
+    } else {
+        QVERIFY(bench.open(5));
+        bench.names[5] = secondAddress;
+    }
+    QVERIFY(QTest::qWaitFor([&] { return !bench.peer.isNull(); }, 3000));
+    QVERIFY2(bench.open(next), qPrintable(bench.control->openFailureText()));
+    bench.control->Output("NEXT");
+    if (next == 2) {
+        QCOMPARE(bench.pty.read(4, 3000), QByteArray("NEXT"));
+    } else {
+        QVERIFY(QTest::qWaitFor([&] { return second.hasPendingConnections(); }, 3000));
+        QTcpSocket* peer = second.nextPendingConnection();
+        QVERIFY(QTest::qWaitFor([&] { return peer->bytesAvailable() >= 4; }, 3000));
+        QCOMPARE(peer->readAll(), QByteArray("NEXT"));
+    }
+    QVERIFY(QTest::qWaitFor([&] { return bench.peer->state() != QAbstractSocket::ConnectedState; }, 3000));
+    QCOMPARE(bench.wire, QByteArray());
+    QVERIFY(!bench.control->networkControl().PortOpen() || next != 2);
+    QCOMPARE(bench.linesLost, 0);
 }
 
 void TestAnyPortControl::openFailuresForwarded_data() {

@@ -5,6 +5,7 @@
 #include "LinePacer.h"
 #include "LineSettings.h"
 #include "NetworkControl.h"
+#include "ProxyInTheEnvironment.h"
 #include "QtEventPass.h"
 #include "SilentListener.h"
 #include "SimWorld.h"
@@ -103,6 +104,8 @@ private slots:
     void bytesBothWays();
     void openFailures_data();
     void openFailures();
+    void aFloodKeepsOnlyTheNewestBytes_data();
+    void aFloodKeepsOnlyTheNewestBytes();
     void serverGoesAway_data();
     void serverGoesAway();
     void portDetails_data();
@@ -141,11 +144,15 @@ void TestNetworkControl::bytesBothWays_data() {
     QTest::addColumn<QByteArray>("serverSends");
     QTest::addColumn<QByteArray>("received");
     QTest::addColumn<QByteArray>("answered"); // by the control after the data, for the server
+    QTest::addColumn<bool>("byName");         // the host's own name, with an HTTP proxy in the environment
     QTest::newRow("raw: Telnet bytes stay as they are")
-        << "socket" << everyByteValue() << everyByteValue() << QByteArray();
+        << "socket" << everyByteValue() << everyByteValue() << QByteArray() << false;
     QTest::newRow("RFC 2217: doubled 0xFF undone, options answered")
         << "rfc2217" << hex("4f ff ff ff fd 2c ff fb 00 ff fa 2c 65 00 01 c2 00 ff f0 ff fb 18 4b")
-        << hex("4f ff 4b") << hex("ff fe 18");
+        << hex("4f ff 4b") << hex("ff fe 18") << false;
+    // The operator wrote the rack's address: an http_proxy of the session is not taken.
+    QTest::newRow("RFC 2217 by host name, http_proxy set")
+        << "rfc2217" << hex("4f 4b") << hex("4f 4b") << QByteArray() << true;
 }
 
 void TestNetworkControl::bytesBothWays() {
@@ -153,8 +160,20 @@ void TestNetworkControl::bytesBothWays() {
     QFETCH(QByteArray, serverSends);
     QFETCH(QByteArray, received);
     QFETCH(QByteArray, answered);
+    QFETCH(bool, byName);
+    const QString name = byName ? ownResolvableName() : QString();
+    if (byName && name.isEmpty())
+        QSKIP("this machine's name does not resolve");
+    std::unique_ptr<ProxyInTheEnvironment> proxy(byName ? new ProxyInTheEnvironment : nullptr);
     Rig rig(scheme);
+    if (byName) {
+        // Whatever address the name resolves to, the server is there.
+        rig.server.close();
+        QVERIFY(rig.server.listen(QHostAddress::Any, 0));
+        rig.address = QStringLiteral("%1://%2:%3").arg(scheme, name).arg(rig.server.serverPort());
+    }
     QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    QCOMPARE(proxy ? proxy->connections : 0, 0);
     const QList<QByteArray> texts{QByteArray("OK\xff"), QByteArray(1, '\0'), everyByteValue(7),
                                   QByteArray(blockSize, '\xff')};
     QByteArray wire = scheme == QLatin1String("rfc2217") ? TelnetCodec().start() : QByteArray();
@@ -247,6 +266,35 @@ void TestNetworkControl::openFailures() {
     QVERIFY(rig.commEvents.isEmpty());
 }
 
+void TestNetworkControl::aFloodKeepsOnlyTheNewestBytes_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::newRow("raw") << "socket";
+    QTest::newRow("RFC 2217, every 0xFF doubled") << "rfc2217";
+}
+
+// A server that sends without end while nothing reads (the threshold is 0 outside a session)
+// costs at most the kept bytes, and those are the newest.
+void TestNetworkControl::aFloodKeepsOnlyTheNewestBytes() {
+    QFETCH(QString, scheme);
+    Rig rig(scheme);
+    QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    rig.control.setRThreshold(0);
+    const QByteArray flood = everyByteValue().repeated(8 * 4096); // 8 MiB
+    qsizetype most = 0;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, [&] { most = qMax(most, rig.control.pendingSize()); });
+    sampler.start(1);
+    rig.send(scheme == QLatin1String("rfc2217") ? TelnetCodec::escape(flood) : flood);
+    QVERIFY(QTest::qWaitFor([&] { return rig.peer->bytesToWrite() == 0; }, 20000));
+    QTest::qWait(200); // what the kernel still holds is read
+    most = qMax(most, rig.control.pendingSize());
+    QVERIFY2(most <= 64 * 1024, qPrintable(QString::number(most)));
+    QCOMPARE(rig.control.pendingSize(), 64 * 1024);
+    QVERIFY(rig.control.Input() == flood.right(64 * 1024));
+    QVERIFY(rig.control.PortOpen());
+    QVERIFY(rig.commEvents.isEmpty());
+}
+
 void TestNetworkControl::serverGoesAway_data() {
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<QString>("how");
@@ -256,6 +304,11 @@ void TestNetworkControl::serverGoesAway_data() {
                                                           << "sent";
     QTest::newRow("RFC 2217: closed while Output waits for the line") << "rfc2217"
                                                                       << "output";
+    // In text mode the server could drop the 00 of an image's 0D 00: the client ends it.
+    QTest::newRow("RFC 2217: the server refuses BINARY (WONT)") << "rfc2217"
+                                                                << "refuse ff fc 00";
+    QTest::newRow("RFC 2217: the server refuses our BINARY (DONT)") << "rfc2217"
+                                                                    << "refuse ff fe 00";
 }
 
 void TestNetworkControl::serverGoesAway() {
@@ -271,6 +324,8 @@ void TestNetworkControl::serverGoesAway() {
             rig.control.Output(QByteArray(blockSize, char(k)));
     } else if (how == QLatin1String("reset")) {
         rig.peer->abort();
+    } else if (how.startsWith(QLatin1String("refuse"))) {
+        rig.send(QByteArray::fromHex(how.mid(7).toLatin1()) + "EN");
     } else {
         rig.send("EN");
         rig.peer->close();
@@ -281,6 +336,13 @@ void TestNetworkControl::serverGoesAway() {
     QVERIFY(!rig.control.PortOpen());
     QCOMPARE(rig.commEvents.last(), SerialControl::comEventLineLost);
     QCOMPARE(rig.control.CommEvent(), SerialControl::comEventLineLost);
+    const bool refused = how.startsWith(QLatin1String("refuse"));
+    QCOMPARE(rig.control.lineLossCause(), refused ? QStringLiteral("the server refused binary transmission")
+                                                  : QStringLiteral("the connection was closed, reset or "
+                                                                   "stopped answering"));
+    // The client ended the connection itself.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return rig.peer.isNull() || rig.peer->state() != QAbstractSocket::ConnectedState; }, 2000));
 
     // From now on Output takes nothing, waits for nothing and reports nothing.
     const QList<int> events = rig.commEvents;

@@ -2,6 +2,7 @@
 // hosts and unreadable addresses, each with its own outcome, the whole within the limit.
 
 #include "NetworkProbe.h"
+#include "ProxyInTheEnvironment.h"
 #include "QtEventPass.h"
 #include "SilentListener.h"
 
@@ -19,7 +20,8 @@ private slots:
 };
 
 void TestNetworkProbe::allAtOnce_data() {
-    // Each address: "silent", "refusing", "listening" or a literal address.
+    // Each address: "silent", "refusing", "listening", "named" (the listening one by this
+    // machine's name, with an HTTP proxy in the environment) or a literal address.
     QTest::addColumn<QStringList>("hosts");
     QTest::addColumn<int>("limitMs");
     QTest::addColumn<QStringList>("outcomes"); // "yes", or the start of the reason
@@ -41,6 +43,8 @@ void TestNetworkProbe::allAtOnce_data() {
     QTest::newRow("no silent host: done as soon as all answered")
         << QStringList{"listening", "refusing", "listening"} << 3000
         << QStringList{"yes", "rfc2217://127.0.0.1:%1 refused the connection", "yes"} << 0;
+    QTest::newRow("by host name, http_proxy set: the host, not the proxy")
+        << QStringList{"named", "listening"} << 3000 << QStringList{"yes", "yes"} << 0;
     QTest::newRow("nothing to try") << QStringList{} << 3000 << QStringList{} << 0;
 }
 
@@ -49,9 +53,14 @@ void TestNetworkProbe::allAtOnce() {
     QFETCH(int, limitMs);
     QFETCH(QStringList, outcomes);
     QFETCH(int, atLeastMs);
+    const bool byName = hosts.contains(QStringLiteral("named"));
+    const QString name = byName ? ownResolvableName() : QString();
+    if (byName && name.isEmpty())
+        QSKIP("this machine's name does not resolve");
+    std::unique_ptr<ProxyInTheEnvironment> proxy(byName ? new ProxyInTheEnvironment : nullptr);
     std::vector<std::unique_ptr<SilentListener>> silent;
     QTcpServer listening;
-    QVERIFY(listening.listen(QHostAddress::LocalHost, 0));
+    QVERIFY(listening.listen(byName ? QHostAddress::Any : QHostAddress::LocalHost, 0));
     QTcpServer closed;
     closed.listen(QHostAddress::LocalHost, 0);
     const quint16 refusing = closed.serverPort();
@@ -66,11 +75,12 @@ void TestNetworkProbe::allAtOnce() {
             port = silent.back()->port;
         } else if (host == QLatin1String("refusing")) {
             port = refusing;
-        } else if (host == QLatin1String("listening")) {
+        } else if (host == QLatin1String("listening") || host == QLatin1String("named")) {
             port = listening.serverPort();
         }
         ports << port;
-        addresses << (port ? QStringLiteral("rfc2217://127.0.0.1:%1").arg(port) : host);
+        const QString where = host == QLatin1String("named") ? name : QStringLiteral("127.0.0.1");
+        addresses << (port ? QStringLiteral("rfc2217://%1:%2").arg(where).arg(port) : host);
     }
     QtEventPass pass;
     // The caller's loop keeps running: a timer of the caller's ticks throughout.
@@ -87,6 +97,7 @@ void TestNetworkProbe::allAtOnce() {
     if (atLeastMs > 0)
         QVERIFY2(ticks >= elapsed / 50 - 3, qPrintable(QString::number(ticks)));
     QCOMPARE(results.size(), addresses.size());
+    QCOMPARE(proxy ? proxy->connections : 0, 0);
     for (int i = 0; i < results.size(); ++i) {
         QCOMPARE(results[i].address, addresses[i]);
         const QString wanted = QString(outcomes[i]).replace(QLatin1String("%1"), QString::number(ports[i]));

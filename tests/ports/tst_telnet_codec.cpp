@@ -41,41 +41,46 @@ void TestTelnetCodec::decode_data() {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("acknowledged"); // empty: not checked
     QTest::addColumn<int>("signature");        // bytes kept of the server's signature
+    QTest::addColumn<bool>("textMode");        // the server refused BINARY one way or the other
     const QByteArray none;
     const QByteArray four = ack(1, "00 01 c2 00") + ack(2, "08") + ack(3, "01") + ack(4, "01");
     QTest::newRow("0xFF doubled is undone")
-        << true << TelnetCodec::escape(everyByteValue()) << everyByteValue() << none << "" << 0;
+        << true << TelnetCodec::escape(everyByteValue()) << everyByteValue() << none << "" << 0 << false;
     QTest::newRow("an unknown option offered twice, refused once")
         << true << "OK" + hex("ff fb 18") + "EN" + hex("ff fb 18") << QByteArray("OKEN") << hex("ff fe 18")
-        << "" << 0;
+        << "" << 0 << false;
     QTest::newRow("unknown options asked of us, twice")
-        << true << hex("ff fd 1f ff fd 01 ff fd 1f") << none << hex("ff fc 1f ff fc 01") << "" << 0;
+        << true << hex("ff fd 1f ff fd 01 ff fd 1f") << none << hex("ff fc 1f ff fc 01") << "" << 0 << false;
     QTest::newRow("our offers confirmed twice are not answered")
         << true << hex("ff fd 2c ff fd 2c ff fb 00 ff fb 00 ff fd 03 ff fb 03 ff fd 03") << none << none << ""
-        << 0;
+        << 0 << false;
     QTest::newRow("the server offers binary first")
-        << false << hex("ff fb 00 ff fb 00") << none << hex("ff fd 00") << "" << 0;
+        << false << hex("ff fb 00 ff fb 00") << none << hex("ff fd 00") << "" << 0 << false;
     QTest::newRow("binary taken back twice")
-        << true << hex("ff fd 00 ff fe 00 ff fe 00") << none << hex("ff fc 00") << "" << 0;
+        << true << hex("ff fd 00 ff fe 00 ff fe 00") << none << hex("ff fc 00") << "" << 0 << true;
+    QTest::newRow("binary refused by the server (WONT)")
+        << true << hex("ff fc 00 41") << QByteArray("A") << none << "" << 0 << true;
+    QTest::newRow("binary refused for our side (DONT)")
+        << true << hex("41 ff fe 00") << QByteArray("A") << none << "" << 0 << true;
     QTest::newRow("COM-PORT-OPTION refused")
         << true << hex("ff fe 2c 41") << QByteArray("A") << none
-        << "the server refused COM-PORT-OPTION: the line keeps the server's settings" << 0;
+        << "the server refused COM-PORT-OPTION: the line keeps the server's settings" << 0 << false;
     QTest::newRow("no-operation and go-ahead")
-        << true << hex("41 ff f1 42 ff f9 43") << QByteArray("ABC") << none << "" << 0;
+        << true << hex("41 ff f1 42 ff f9 43") << QByteArray("ABC") << none << "" << 0 << false;
     QTest::newRow("acknowledgements among data, flow control unanswered")
         << true << "O" + four + hex("ff fa 2c 6b 30 ff f0") + "K" << QByteArray("OK") << none
         << "the server acknowledged 115200 baud, 8 data bits, no parity, 1 stop bit; "
            "not acknowledged: no flow control"
-        << 0;
+        << 0 << false;
     QTest::newRow("another speed, with a doubled 0xFF in its value")
         << true << ack(1, "00 00 ff ff 00") + ack(5, "01") << none << none
         << "the server acknowledged 65280 baud (asked for 115200 baud), no flow control; "
            "not acknowledged: 8 data bits, no parity, 1 stop bit"
-        << 0;
+        << 0 << false;
     QTest::newRow("a signature of exactly 1 KiB")
         << true
         << hex("ff fa 2c 64") + QByteArray(TelnetCodec::MaxSubnegotiation - 2, 's') + hex("ff f0") + "OK"
-        << QByteArray("OK") << none << "" << TelnetCodec::MaxSubnegotiation - 2;
+        << QByteArray("OK") << none << "" << TelnetCodec::MaxSubnegotiation - 2 << false;
     QTest::newRow("one byte over 1 KiB is dropped, the next is read")
         << true
         << hex("ff fa 2c 64") + QByteArray(TelnetCodec::MaxSubnegotiation - 1, 's') + hex("ff f0") + "OK" +
@@ -83,10 +88,10 @@ void TestTelnetCodec::decode_data() {
         << QByteArray("OK") << none
         << "the server acknowledged 8 data bits; not acknowledged: 115200 baud, "
            "no parity, 1 stop bit, no flow control"
-        << 0;
+        << 0 << false;
     QTest::newRow("a megabyte of doubled IACs is dropped")
         << true << hex("ff fa 2c 64") + QByteArray(1 << 20, '\xff') + hex("ff f0 4f 4b") << QByteArray("OK")
-        << none << "" << 0;
+        << none << "" << 0 << false;
 }
 
 void TestTelnetCodec::decode() {
@@ -96,6 +101,7 @@ void TestTelnetCodec::decode() {
     QFETCH(QByteArray, reply);
     QFETCH(QString, acknowledged);
     QFETCH(int, signature);
+    QFETCH(bool, textMode);
     // Whole, cut once at every position, one byte at a time, and in reads of 4 KiB.
     QList<QList<qsizetype>> splits{{}, {}, {}};
     for (qsizetype cut = 1; cut < stream.size(); ++cut) {
@@ -125,6 +131,7 @@ void TestTelnetCodec::decode() {
         QVERIFY2(acknowledged.isEmpty() || codec.acknowledgementText() == acknowledged,
                  qPrintable(codec.acknowledgementText()));
         QCOMPARE(codec.signature().size(), signature);
+        QCOMPARE(codec.binaryRefused(), textMode);
         // Answered by a peer that answers the same way, the exchange dies out instead of looping.
         TelnetCodec peer;
         QByteArray toPeer = all.reply;

@@ -10,6 +10,8 @@ bool FakeSerial::setPortOpen(bool wantOpen) {
     }
     if (open)
         return true;
+    if (whileOpening)
+        whileOpening();
     if (!usablePorts.contains(CommPort())) {
         const OpenFailure why = failures.value(CommPort(), OpenFailure::Absent);
         const QString reason = why == OpenFailure::Busy ? QStringLiteral("it is in use by another program")

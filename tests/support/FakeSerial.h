@@ -30,6 +30,9 @@ public:
     QSet<int> usablePorts{1};
     QMap<int, OpenFailure> failures; // for ports not usable; Absent when not given
     std::function<void(const QByteArray&)> onWrite;
+    // Runs inside each open, before it ends: what the window does while a network port's
+    // connect runs the event loop.
+    std::function<void()> whileOpening;
 
     QByteArray wire;          // every byte written, in order
     QList<QByteArray> writes; // one entry per Output call
