@@ -279,6 +279,12 @@ qint64 monotonicNanoseconds() {
 // anything but a regular file is gone without. The file stays when the lock is let go: removing
 // it would let a third program lock a new file of that name while the second one holds the old.
 SettingsLock::SettingsLock(const QString& file) {
+    // A settings file that is never written (not a plain file, too large) needs no lock, and its
+    // folder is left as the operator has it.
+    struct stat named {};
+    if (::stat(QFile::encodeName(file).constData(), &named) == 0 &&
+        (!S_ISREG(named.st_mode) || named.st_size > MaxSettingsBytes))
+        return;
     if (!QDir().mkpath(QFileInfo(file).absolutePath()))
         return;
     const QByteArray path = QFile::encodeName(file) + ".lock";
