@@ -14,20 +14,32 @@
 #include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 constexpr int UsageError = 2;
 
-int usageError(const QString& text) {
+// Ends the process without running static destructors. Qt looks host names up on a pool of
+// threads and waits for it at exit, so a run whose network port failed would end only when the
+// resolver gives up (10 s and more), also after Ctrl+C. Nothing is left for a destructor by
+// then: every session has ended and closed its port (the line settings restored), every record
+// line is written, and standard output is closed; the standard error stream is flushed here.
+[[noreturn]] void endProcess(int status) {
+    std::fflush(stderr);
+    ::_exit(status);
+}
+
+// Before anything was written to standard output.
+[[noreturn]] void usageError(const QString& text) {
     std::fprintf(stderr, "kestrune-update: %s\nTry 'kestrune-update --help' for more information.\n",
                  qPrintable(text));
-    return UsageError;
+    endProcess(UsageError);
 }
 
 // Standard output is closed with a check: a run whose summary or JSON was lost is not a
 // success for the script that reads it, though the modules keep their result.
-int finished(OutputStream& out, int status) {
-    return out.close("kestrune-update") || status != 0 ? status : 1;
+[[noreturn]] void finished(OutputStream& out, int status) {
+    endProcess(out.close("kestrune-update") || status != 0 ? status : 1);
 }
 
 // A settings file that is a FIFO, a device or huge is not read (nor written): the run goes on
@@ -53,21 +65,21 @@ int main(int argc, char* argv[]) {
         rawArguments << QByteArray(argv[i]);
     const QString nameError = nonUtf8ArgumentError(rawArguments);
     if (!nameError.isEmpty())
-        return usageError(nameError);
+        usageError(nameError);
     const CliParse parse = parseCliArguments(QCoreApplication::arguments());
     if (!parse.error.isEmpty())
-        return usageError(parse.error);
+        usageError(parse.error);
     const CliOptions& options = parse.options;
     switch (options.mode) {
     case CliOptions::Mode::Help:
         out.write(cliUsage());
-        return finished(out, 0);
+        finished(out, 0);
     case CliOptions::Mode::Version:
         out.write(QByteArray("kestrune-update " KUU_VERSION "\n"));
-        return finished(out, 0);
+        finished(out, 0);
     case CliOptions::Mode::ListPorts:
         warnAboutSettingsFile();
-        return finished(out, listPorts(cliSettingsFile(), out));
+        finished(out, listPorts(cliSettingsFile(), out));
     case CliOptions::Mode::ComTest:
     case CliOptions::Mode::Update:
         break;
@@ -76,12 +88,12 @@ int main(int argc, char* argv[]) {
     warnAboutSettingsFile();
     const PortResolution ports = resolvePorts(options.ports, cliSettingsFile());
     if (!ports.error.isEmpty())
-        return usageError(ports.error);
+        usageError(ports.error);
     if (!ports.warning.isEmpty())
         std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(ports.warning));
     if (options.mode == CliOptions::Mode::ComTest) {
         const StopSignals stopSignals;
-        return finished(out, runComTestCommand(ports.targets.first(), out, stopSignals));
+        finished(out, runComTestCommand(ports.targets.first(), out, stopSignals));
     }
 
     // Read and checked once, before any port is opened: a refused image sends nothing anywhere.
@@ -89,7 +101,7 @@ int main(int argc, char* argv[]) {
     QString imageError;
     if (!loadRunImage(options.image, QCoreApplication::applicationDirPath(), image, imageError)) {
         std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(imageError));
-        return UsageError;
+        endProcess(UsageError);
     }
 
     // Ctrl+C ends what came before by the default means; from here on it ends the sessions
@@ -99,5 +111,5 @@ int main(int argc, char* argv[]) {
     UpdateRun run(ports.targets, image, options.identifyLimit,
                   options.recordFile.isEmpty() ? defaultRecordFile() : options.recordFile, output);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &UpdateRun::stopAll);
-    return finished(out, run.exec());
+    finished(out, run.exec());
 }

@@ -7,12 +7,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QLockFile>
 #include <QRegularExpression>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -260,15 +261,63 @@ QString readSettingsValue(const QString& file, const QString& section, const QSt
     return settings.value(section, key);
 }
 
+namespace {
+// Long enough for another front end's read-change-write of a small file, short enough that an
+// operator never waits on a lock left by a stopped process.
+constexpr qint64 LockWaitNanoseconds = 3'000'000'000;
+constexpr useconds_t LockRetryMicroseconds = 10'000;
+
+qint64 monotonicNanoseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+} // namespace
+
+// A lock on a file of our own beside the settings file, opened without waiting: whatever stands
+// in its place (a FIFO, a link to a device, a folder) must neither hold nor feed the program, so
+// anything but a regular file is gone without. The file stays when the lock is let go: removing
+// it would let a third program lock a new file of that name while the second one holds the old.
 SettingsLock::SettingsLock(const QString& file) {
+    // A settings file that is never written (not a plain file, too large) needs no lock, and its
+    // folder is left as the operator has it.
+    struct stat named {};
+    if (::stat(QFile::encodeName(file).constData(), &named) == 0 &&
+        (!S_ISREG(named.st_mode) || named.st_size > MaxSettingsBytes))
+        return;
     if (!QDir().mkpath(QFileInfo(file).absolutePath()))
         return;
-    lock = std::make_unique<QLockFile>(file + QStringLiteral(".lock"));
-    if (!lock->tryLock(3000))
-        lock.reset();
+    const QByteArray path = QFile::encodeName(file) + ".lock";
+    int opened = -1;
+    do
+        opened =
+            ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    while (opened < 0 && errno == EINTR);
+    if (opened < 0)
+        return;
+    struct stat seen {};
+    if (::fstat(opened, &seen) != 0 || !S_ISREG(seen.st_mode)) {
+        ::close(opened);
+        return;
+    }
+    const qint64 deadline = monotonicNanoseconds() + LockWaitNanoseconds;
+    for (;;) {
+        if (::flock(opened, LOCK_EX | LOCK_NB) == 0) {
+            fd = opened;
+            return;
+        }
+        if ((errno != EWOULDBLOCK && errno != EINTR) || monotonicNanoseconds() >= deadline)
+            break;
+        ::usleep(LockRetryMicroseconds);
+    }
+    ::close(opened);
 }
 
-SettingsLock::~SettingsLock() = default;
+SettingsLock::~SettingsLock() {
+    // Closing the only descriptor lets the lock go.
+    if (fd >= 0)
+        ::close(fd);
+}
 
 bool storeSettingsValue(const QString& file, const QString& section, const QString& key, const QString& value,
                         QString& error) {

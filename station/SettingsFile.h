@@ -2,9 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <memory>
-
-class QLockFile;
 
 // The settings file, read and written as bytes. Operators edit it by hand (the [Ports] table,
 // comments in their own encoding, CRLF from another editor), so everything the utility does not
@@ -37,8 +34,11 @@ private:
 };
 
 // Held around a read-change-write of the settings file, so that the window and the command line,
-// started together, do not lose each other's new lines. A lock that cannot be had within a
-// few seconds (an unwritable folder) is gone without: the write then reports its own failure.
+// started together, do not lose each other's new lines. The lock is an advisory lock on
+// `<file>.lock`, which is kept afterwards. A lock that cannot be had within 3 s (held by a
+// stuck program) or at all (an unwritable folder; a FIFO, a device link or a folder where the
+// lock file should be) is gone without, never waiting longer: the write then reports its own
+// failure, if any.
 class SettingsLock {
 public:
     explicit SettingsLock(const QString& file);
@@ -47,7 +47,7 @@ public:
     SettingsLock& operator=(const SettingsLock&) = delete;
 
 private:
-    std::unique_ptr<QLockFile> lock;
+    int fd = -1; // the open lock file while the lock is held
 };
 
 // $XDG_CONFIG_HOME/Kestrune_Update_Utility/Kestrune_Update_Utility.ini; ~/.config/... when the

@@ -10,6 +10,10 @@
 namespace {
 // A reply is late when more than this many whole milliseconds have passed since its wait began.
 constexpr qint64 ReplyTimeOutMs = 4000;
+// A module answers in two bytes and says at most a few stray bytes before its answer, so only the
+// latest bytes received can matter. A network server that streams into an open port (in a
+// session, or while the window merely keeps the chosen port open) must not fill the memory.
+constexpr qsizetype MaxReceivedBytes = 64 * 1024;
 
 qint64 wholeMsBetween(double from, double to) {
     return std::llround((to - from) * 1000.0);
@@ -19,8 +23,17 @@ qint64 wholeMsBetween(double from, double to) {
 void UpdateEngine::MSComm1_OnComm() {
     // Only received data is collected; overrun and overflow events are ignored, and a
     // message lost that way shows up as a missing answer, which the waits turn into a time-out.
-    if (io.MSComm1.CommEvent() == SerialControl::comEvReceive)
-        session.RxBuffer.append(io.MSComm1.Input());
+    if (io.MSComm1.CommEvent() != SerialControl::comEvReceive)
+        return;
+    QByteArray& received = session.RxBuffer;
+    received.append(io.MSComm1.Input());
+    if (received.size() <= MaxReceivedBytes)
+        return;
+    // The bytes dropped are stood in for by one NUL, which no answer holds: a rule that looks at
+    // the start of what arrived (the end mark leading it, the identification's first two bytes)
+    // never takes the cut for a start. Rules that look at the end see the latest bytes as before.
+    received.remove(0, received.size() - MaxReceivedBytes + 1);
+    received.prepend('\0');
 }
 
 // A single byte stays in the control below the receive threshold of two; left there, it

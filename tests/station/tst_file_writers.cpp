@@ -10,7 +10,13 @@
 #include "UpdateRecord.h"
 
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using hostile::HostileFile;
 using hostile::State;
@@ -111,6 +117,19 @@ bool wholeNewContent(Writer writer, const HostileFile& file) {
     }
     return false;
 }
+// The settings lock leaves its file behind on purpose: empty, regular, the owner's only. Removed
+// here so that the rest of the folder can be compared.
+bool takeLockFile(const QByteArray& path) {
+    struct stat seen {};
+    if (::lstat(path.constData(), &seen) != 0)
+        return errno == ENOENT; // a folder nobody may write in holds none
+    return S_ISREG(seen.st_mode) && seen.st_size == 0 && (seen.st_mode & 07777) == 0600 &&
+           ::unlink(path.constData()) == 0;
+}
+
+bool storeIn(const QString& file, const QString& key, const QString& value, QString& error) {
+    return storeSettingsValue(file, QStringLiteral("Settings"), key, value, error);
+}
 } // namespace
 
 class TestFileWriters : public QObject {
@@ -118,6 +137,9 @@ class TestFileWriters : public QObject {
 private slots:
     void writerInHostileState_data();
     void writerInHostileState();
+    void settingsLockInHostileState_data();
+    void settingsLockInHostileState();
+    void settingsStoresAtOnceBothLand();
     void settingsReaderInHostileState_data();
     void settingsReaderInHostileState();
     void recordTakesWholeLines_data();
@@ -189,8 +211,76 @@ void TestFileWriters::writerInHostileState() {
     }
     QVERIFY2(!outcome.ok, "the writer said it wrote");
     QVERIFY2(outcome.error.contains(reason), qPrintable(outcome.error));
+    if (writer == Writer::Settings || writer == Writer::PortAssignment)
+        QVERIFY(takeLockFile(file.pathBytes() + ".lock"));
     const QString changes = file.changes();
     QVERIFY2(changes.isEmpty(), qPrintable(changes));
+}
+
+void TestFileWriters::settingsLockInHostileState_data() {
+    QTest::addColumn<State>("state"); // of the lock file beside the settings file
+    QTest::addColumn<bool>("held");   // by another program, which never lets go
+    QTest::newRow("lock file left from before") << State::Plain << false;
+    QTest::newRow("lock held by a stuck program") << State::Plain << true;
+    QTest::newRow("lock file is a FIFO") << State::Fifo << false;
+    QTest::newRow("lock file links to /dev/zero") << State::LinkToZero << false;
+    QTest::newRow("lock file links to /dev/null") << State::LinkToNull << false;
+    QTest::newRow("folder in the lock file's place") << State::Directory << false;
+}
+
+// The lock never holds the store for long, whatever is in its place: the value lands, the lock's
+// stand-in is left as it was.
+void TestFileWriters::settingsLockInHostileState() {
+    QFETCH(State, state);
+    QFETCH(bool, held);
+    const QString name = QStringLiteral("Kestrune_Update_Utility.ini");
+    HostileFile lock(state, name + QStringLiteral(".lock"), QByteArray());
+    QVERIFY(lock.setupError().isEmpty());
+    const QString settings = QFileInfo(lock.path()).absolutePath() + QLatin1Char('/') + name;
+    struct stat before {};
+    QVERIFY(::lstat(lock.pathBytes().constData(), &before) == 0);
+    const int holder = held ? ::open(lock.pathBytes().constData(), O_RDWR | O_CLOEXEC) : -1;
+    QVERIFY(!held || ::flock(holder, LOCK_EX | LOCK_NB) == 0);
+
+    QElapsedTimer took;
+    took.start();
+    const hostile::Outcome outcome =
+        lock.run([&](QString& error) { return storeIn(settings, QStringLiteral("COM-Port"), "3", error); });
+    if (holder >= 0)
+        ::close(holder);
+    QVERIFY2(outcome.finished, "the store did not return within 5 s");
+    QVERIFY(took.elapsed() < (held ? 4500 : 1000));
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+    QFile stored(settings);
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    QCOMPARE(stored.readAll(), QByteArray("[Settings]\nCOM-Port=3\n"));
+    struct stat after {};
+    QVERIFY(::lstat(lock.pathBytes().constData(), &after) == 0);
+    QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+    QCOMPARE(after.st_ino, before.st_ino);
+}
+
+// A window and a command line storing at the same moment: neither loses the other's line.
+void TestFileWriters::settingsStoresAtOnceBothLand() {
+    for (int round = 0; round < 20; ++round) {
+        HostileFile file(State::Plain, QStringLiteral("Kestrune_Update_Utility.ini"), "[Ports]\n");
+        QVERIFY(file.setupError().isEmpty());
+        const auto store = [&](const QString& key) {
+            return [&file, key](QString& error) {
+                return storeIn(file.path(), key, QStringLiteral("1"), error);
+            };
+        };
+        // Two children at once: run() forks, so the second is started from a thread of our own.
+        hostile::Outcome first;
+        QThread* other = QThread::create([&] { first = file.run(store(QStringLiteral("First"))); });
+        other->start();
+        const hostile::Outcome second = file.run(store(QStringLiteral("Second")));
+        other->wait();
+        delete other;
+        QVERIFY2(first.ok && second.ok, qPrintable(first.error + second.error));
+        const QByteArray now = file.bytesNow();
+        QVERIFY2(now.contains("First=1\n") && now.contains("Second=1\n"), now.constData());
+    }
 }
 
 void TestFileWriters::settingsReaderInHostileState_data() {

@@ -6,6 +6,7 @@
 class TestReceiveAndWait : public QObject {
     Q_OBJECT
 private slots:
+    void receiveAppendsWholeChunks_data();
     void receiveAppendsWholeChunks();
     void errorEventsAreIgnored();
     void warteNeverReturnsEarly_data();
@@ -15,14 +16,60 @@ private slots:
     void indicatorStepsInTens();
 };
 
+namespace {
+constexpr int Kept = 64 * 1024;
+
+// `total` bytes of a stream in chunks of `chunk`, ending with `tail`; the byte at each
+// position from its offset in a repeating pattern, so that a wrong cut shows.
+QByteArrayList stream(qsizetype total, qsizetype chunk, const QByteArray& tail) {
+    QByteArray all(total - tail.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < all.size(); ++i)
+        all[i] = char('a' + i % 23);
+    all += tail;
+    QByteArrayList chunks;
+    for (qsizetype at = 0; at < all.size(); at += chunk)
+        chunks.append(all.mid(at, chunk));
+    return chunks;
+}
+} // namespace
+
+void TestReceiveAndWait::receiveAppendsWholeChunks_data() {
+    QTest::addColumn<QByteArrayList>("chunks");
+    QTest::addColumn<QByteArray>("expected"); // the whole buffer; empty: only the last 64 KiB, cut
+    QTest::newRow("two bytes, then two more") << QByteArrayList{"O", "K", "EN"} << QByteArray("OKEN");
+    const QByteArrayList exactly = stream(Kept, 4096, "OK");
+    QTest::newRow("64 KiB kept whole") << exactly << exactly.join();
+    QTest::newRow("one byte more") << stream(Kept + 1, 1000, "OK") << QByteArray();
+    QTest::newRow("8 MiB streamed in 4 KiB pieces") << stream(8 << 20, 4096, "OK") << QByteArray();
+    QTest::newRow("8 MiB at once") << stream(8 << 20, 8 << 20, "XOK") << QByteArray();
+    // What would lead the kept bytes is an end mark; it did not lead what arrived.
+    QTest::newRow("end mark at the cut")
+        << stream(Kept + 100, Kept + 100, "EN" + QByteArray(Kept - 2, 'z')) << QByteArray();
+}
+
+// Received bytes are appended as they come; only the latest 64 KiB are kept, so that a line
+// that streams never fills the memory, and what was cut never passes for a start.
 void TestReceiveAndWait::receiveAppendsWholeChunks() {
+    QFETCH(QByteArrayList, chunks);
+    QFETCH(QByteArray, expected);
     EngineRig rig;
-    rig.serial.deliver("O"); // below the threshold of two: no event yet
+    rig.serial.deliver(chunks.first().left(1)); // below the threshold of two: no event yet
     QVERIFY(rig.engine.state().RxBuffer.isEmpty());
-    rig.serial.deliver("K");
-    QCOMPARE(rig.engine.state().RxBuffer, QByteArray("OK"));
-    rig.serial.deliver("EN");
-    QCOMPARE(rig.engine.state().RxBuffer, QByteArray("OKEN"));
+    chunks.first().remove(0, 1);
+    for (const QByteArray& chunk : chunks) {
+        rig.serial.deliver(chunk);
+        QVERIFY(rig.engine.state().RxBuffer.size() <= Kept);
+    }
+    const QByteArray& buffer = rig.engine.state().RxBuffer;
+    if (!expected.isEmpty()) {
+        QCOMPARE(buffer, expected);
+        return;
+    }
+    const QByteArray all = chunks.join();
+    QCOMPARE(buffer.size(), Kept);
+    QCOMPARE(buffer.at(0), '\0');
+    QCOMPARE(buffer.mid(1), all.right(Kept - 1));
+    QVERIFY(!buffer.startsWith("EN"));
 }
 
 void TestReceiveAndWait::errorEventsAreIgnored() {
