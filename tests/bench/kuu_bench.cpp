@@ -216,64 +216,6 @@ QString childRun(const QString& mode, qint64* elapsedMs = nullptr) {
     return out.trimmed();
 }
 
-// kestrune-update (KUU_CLI) on four ports at once against the same on one port: the run should
-// take as long as one port, and the command line should stay nearly idle while the lines work.
-void commandLineFigures(std::vector<Row>& rows) {
-    const QString cli = qEnvironmentVariable("KUU_CLI");
-    if (cli.isEmpty() || !QFileInfo::exists(cli)) {
-        rows.push_back(
-            {"kestrune-update, 4 ports at once", "not measured (KUU_CLI unset)", "<= 1.1 x one", false});
-        return;
-    }
-    QTemporaryDir dir;
-    const QString imagePath = dir.filePath("image.bin");
-    {
-        QFile image(imagePath);
-        if (!image.open(QIODevice::WriteOnly))
-            return;
-        image.write(QByteArray(8 * 65536, '\x5A'));
-    }
-    makeOld(imagePath);
-    struct Run {
-        double wall = 0, cpu = 0;
-        bool ok = false;
-    };
-    const auto runOn = [&](int ports) {
-        std::vector<std::unique_ptr<SimulatorProcess>> sims;
-        QStringList args{"--json", "--image", imagePath, "--record", dir.filePath("record.jsonl")};
-        for (int i = 0; i < ports; ++i) {
-            sims.push_back(std::make_unique<SimulatorProcess>());
-            args << sims.back()->start({"--quiet", "--flash-time", "0", "--answer-delay", "0"});
-        }
-        // The simulators are still running, so the children's CPU time that grows here is the
-        // command line's alone.
-        rusage before{}, after{};
-        getrusage(RUSAGE_CHILDREN, &before);
-        QElapsedTimer wall;
-        wall.start();
-        QProcess child;
-        child.start(cli, args);
-        child.waitForFinished(120000);
-        Run run;
-        run.wall = wall.elapsed() / 1000.0;
-        getrusage(RUSAGE_CHILDREN, &after);
-        const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-        run.cpu = seconds(after.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_utime) -
-                  seconds(before.ru_stime);
-        run.ok = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-        return run;
-    };
-    const Run one = runOn(1);
-    const Run four = runOn(4);
-    const double ratio = four.wall / one.wall;
-    rows.push_back({"kestrune-update, 4 ports at once / 1 port",
-                    QString::asprintf("%.2f s / %.2f s = %.2f x", four.wall, one.wall, ratio), "<= 1.1 x",
-                    one.ok && four.ok && ratio <= 1.1});
-    rows.push_back({"kestrune-update CPU share, 4 ports",
-                    QString::asprintf("%.2f %%", 100 * four.cpu / four.wall), "<= 2 % (0.5 % a port)",
-                    four.cpu / four.wall <= 0.02});
-}
-
 // A run of kestrune-update: wall time, its own CPU time, and whether every port succeeded.
 struct CliRun {
     double wall = 0, cpu = 0;
@@ -299,6 +241,44 @@ CliRun runCommandLine(const QString& cli, const QString& image, const QString& r
               seconds(before.ru_stime);
     run.ok = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
     return run;
+}
+
+// kestrune-update (KUU_CLI) on four ports at once against the same on one port: the run should
+// take as long as one port, and the command line should stay nearly idle while the lines work.
+void commandLineFigures(std::vector<Row>& rows) {
+    const QString cli = qEnvironmentVariable("KUU_CLI");
+    if (cli.isEmpty() || !QFileInfo::exists(cli)) {
+        rows.push_back(
+            {"kestrune-update, 4 ports at once", "not measured (KUU_CLI unset)", "<= 1.1 x one", false});
+        return;
+    }
+    QTemporaryDir dir;
+    const QString imagePath = dir.filePath("image.bin");
+    {
+        QFile image(imagePath);
+        if (!image.open(QIODevice::WriteOnly))
+            return;
+        image.write(QByteArray(8 * 65536, '\x5A'));
+    }
+    makeOld(imagePath);
+    const auto runOn = [&](int ports) {
+        std::vector<std::unique_ptr<SimulatorProcess>> sims;
+        QStringList devices;
+        for (int i = 0; i < ports; ++i) {
+            sims.push_back(std::make_unique<SimulatorProcess>());
+            devices << sims.back()->start({"--quiet", "--flash-time", "0", "--answer-delay", "0"});
+        }
+        return runCommandLine(cli, imagePath, dir.filePath("record.jsonl"), devices);
+    };
+    const CliRun one = runOn(1);
+    const CliRun four = runOn(4);
+    const double ratio = four.wall / one.wall;
+    rows.push_back({"kestrune-update, 4 ports at once / 1 port",
+                    QString::asprintf("%.2f s / %.2f s = %.2f x", four.wall, one.wall, ratio), "<= 1.1 x",
+                    one.ok && four.ok && ratio <= 1.1});
+    rows.push_back({"kestrune-update CPU share, 4 ports",
+                    QString::asprintf("%.2f %%", 100 * four.cpu / four.wall), "<= 2 % (0.5 % a port)",
+                    four.cpu / four.wall <= 0.02});
 }
 
 // A 4-sector update at wire rate through a real ser2net (RFC 2217) against the same on a local
