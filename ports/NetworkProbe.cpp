@@ -94,7 +94,8 @@ void NetworkProbe::connectLines() {
         connect(&socket, &QTcpSocket::errorOccurred, this, [this, i] {
             Attempt& attempt = *attempts[size_t(i)];
             if (attempt.next < attempt.addresses.size()) {
-                connectNext(i);
+                // Not from inside the socket's own signal: it may not be ready for a new connection yet.
+                QTimer::singleShot(0, this, [this, i] { connectNext(i); });
                 return;
             }
             const ConnectFailure failure =
@@ -112,6 +113,8 @@ void NetworkProbe::connectLines() {
 // The next of the addresses found, or the name itself when none was (it fails as it would alone).
 void NetworkProbe::connectNext(int index) {
     Attempt& attempt = *attempts[size_t(index)];
+    if (attempt.settled)
+        return;
     attempt.socket.abort();
     if (attempt.addresses.isEmpty())
         attempt.socket.connectToHost(attempt.target.host, attempt.target.port);
@@ -140,7 +143,7 @@ void NetworkProbe::giveUp() {
         Attempt& attempt = *attempts[size_t(i)];
         if (attempt.settled)
             continue;
-        // Not tried at all: the name's look-up outlasted the limit.
+        // A name still being looked up at the limit was never tried.
         const QAbstractSocket::SocketState state =
             lookup.isFinished() ? attempt.socket.state() : QAbstractSocket::HostLookupState;
         const ConnectFailure failure = describeConnectFailure(attempt.target, state, attempt.socket.error(),
