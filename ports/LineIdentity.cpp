@@ -23,6 +23,11 @@ bool sameAddress(const QHostAddress& a, const QHostAddress& b) {
 } // namespace
 
 QHostAddress normalisedAddress(const QHostAddress& address) {
+    // A connection to the unspecified address goes to this host's loopback: 0.0.0.0 is 127.0.0.1.
+    if (address == QHostAddress(QHostAddress::AnyIPv4))
+        return QHostAddress(QHostAddress::LocalHost);
+    if (address == QHostAddress(QHostAddress::AnyIPv6))
+        return QHostAddress(QHostAddress::LocalHostIPv6);
     if (address.protocol() != QAbstractSocket::IPv6Protocol)
         return address;
     const Q_IPV6ADDR bytes = address.toIPv6Address();
@@ -30,8 +35,8 @@ QHostAddress normalisedAddress(const QHostAddress& address) {
     for (int i = 0; i < 10; ++i)
         mapped = mapped && bytes[i] == 0;
     if (mapped)
-        return QHostAddress(quint32(bytes[12]) << 24 | quint32(bytes[13]) << 16 | quint32(bytes[14]) << 8 |
-                            quint32(bytes[15]));
+        return normalisedAddress(QHostAddress(quint32(bytes[12]) << 24 | quint32(bytes[13]) << 16 |
+                                              quint32(bytes[14]) << 8 | quint32(bytes[15])));
     QHostAddress result = address;
     const QString zone = address.scopeId();
     bool numeric = false;
@@ -58,7 +63,7 @@ QList<QHostAddress> numericHostAddresses(const QString& host) {
     in_addr parsed{};
     if (::inet_aton(host.toLatin1().constData(), &parsed) == 0)
         return {};
-    return {QHostAddress(ntohl(parsed.s_addr))};
+    return {normalisedAddress(QHostAddress(ntohl(parsed.s_addr)))};
 }
 
 LineEndpoint lineEndpoint(const NetworkPortAddress& target, const QList<QHostAddress>& resolved) {

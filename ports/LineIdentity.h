@@ -21,7 +21,8 @@ struct LineEndpoint {
 QList<QHostAddress> numericHostAddresses(const QString& host);
 
 // One form for each address: an IPv4-mapped IPv6 address as the IPv4 address it carries, a zone
-// by its interface index (a name of no interface stays a name).
+// by its interface index (a name of no interface stays a name), the unspecified address (0.0.0.0,
+// ::) as the loopback address a connection to it reaches.
 QHostAddress normalisedAddress(const QHostAddress& address);
 
 // The endpoint of `target` with the host's addresses (numeric ones need none given).

@@ -215,6 +215,7 @@ void TestCliNetwork::oneLineUnderTwoNames_data() {
     row("a short IPv4 form", {"socket://127.0.0.1:%1", "socket://127.1:%1"}, true);
     row("a hexadecimal IPv4 form", {"socket://127.0.0.1:%1", "socket://0x7f.1:%1"}, true);
     row("IPv4-mapped IPv6", {"socket://127.0.0.1:%1", "socket://[::ffff:127.0.0.1]:%1"}, true);
+    row("the unspecified address", {"socket://127.0.0.1:%1", "socket://0.0.0.0:%1"}, true);
     row("a name and its address", {"socket://127.0.0.1:%1", "rfc2217://localhost:%1/"}, true);
     row("both schemes on one server port", {"rfc2217://127.0.0.1:%1", "socket://127.0.0.1:%1"}, true);
     row("a COM mapped to an address, and the address", {"COM5", "rfc2217://127.1:%1"}, true);

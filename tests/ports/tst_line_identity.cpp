@@ -37,6 +37,8 @@ private slots:
                                           << "::1" << 4001 << true;
         QTest::newRow("IPv4-mapped in hex") << "::ffff:7f00:1"
                                             << "127.0.0.1" << 4001 << true;
+        QTest::newRow("the unspecified IPv6 address is the loopback") << "::"
+                                                                      << "::1" << 4001 << true;
         QTest::newRow("a zone by name and by index") << "fe80::1%lo"
                                                      << "fe80::1%1" << 4001 << true;
         QTest::newRow("a zone and none") << "fe80::1%lo"
