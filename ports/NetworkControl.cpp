@@ -109,17 +109,29 @@ bool NetworkControl::setPortOpen(bool open) {
 bool NetworkControl::connectTo(const NetworkPortAddress& where) {
     opening = true;
     openAbandoned = false;
-    socket.abort();
-    socket.connectToHost(where.host, where.port);
+    // The name's addresses, when known, are tried one after the other, as Qt tries a looked-up
+    // name's, all within the one limit; a null address stands for the name itself.
+    const QList<QHostAddress> tried =
+        where.host == knownHost && !knownAddresses.isEmpty() ? knownAddresses : QList<QHostAddress>{{}};
     // The event loop keeps running while the connection is made, so a window stays alive.
     QElapsedTimer waited;
     waited.start();
-    while (socket.state() == QAbstractSocket::HostLookupState ||
-           socket.state() == QAbstractSocket::ConnectingState) {
-        const qint64 left = connectLimit - waited.elapsed();
-        if (left <= 0)
+    for (const QHostAddress& address : tried) {
+        socket.abort();
+        if (address.isNull())
+            socket.connectToHost(where.host, where.port);
+        else
+            socket.connectToHost(address, where.port);
+        while (socket.state() == QAbstractSocket::HostLookupState ||
+               socket.state() == QAbstractSocket::ConnectingState) {
+            const qint64 left = connectLimit - waited.elapsed();
+            if (left <= 0)
+                break;
+            events.runOnce(int(left));
+        }
+        if (socket.state() != QAbstractSocket::UnconnectedState || openAbandoned ||
+            waited.elapsed() >= connectLimit)
             break;
-        events.runOnce(int(left));
     }
     opening = false;
     if (socket.state() == QAbstractSocket::ConnectedState && !openAbandoned)
@@ -135,6 +147,11 @@ bool NetworkControl::connectTo(const NetworkPortAddress& where) {
     }
     socket.abort();
     return false;
+}
+
+void NetworkControl::setKnownAddresses(const QString& host, const QList<QHostAddress>& addresses) {
+    knownHost = host;
+    knownAddresses = addresses;
 }
 
 void NetworkControl::configureSocket() {

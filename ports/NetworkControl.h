@@ -5,6 +5,8 @@
 #include "SerialControl.h"
 #include "TelnetCodec.h"
 
+#include <QHostAddress>
+#include <QList>
 #include <QTcpSocket>
 #include <functional>
 
@@ -34,6 +36,9 @@ public:
     // How long an open waits for the connection, name look-up included.
     void setConnectLimitMs(int limitMs) { connectLimit = qMax(1, limitMs); }
     int connectLimitMs() const { return connectLimit; }
+    // The addresses already found for `host` (by the check that told the ports apart): a
+    // connection to that host tries them in turn instead of looking the name up again.
+    void setKnownAddresses(const QString& host, const QList<QHostAddress>& addresses);
 
     bool setPortOpen(bool open) override;
     bool PortOpen() const override { return connected; }
@@ -84,6 +89,8 @@ private:
     bool settingsSent = false;
     bool starting = false; // inside setPortOpen(true), after the connection was made
     int connectLimit = DefaultConnectLimitMs;
+    QString knownHost;
+    QList<QHostAddress> knownAddresses; // of knownHost
     QByteArray received;
     QString socketOptionFailure;
     QString lossCause; // why the last connection was ended from here; empty: the server ended it

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HostLookup.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -13,12 +15,15 @@ class QTcpSocket;
 struct NetworkProbeResult {
     QString address; // as written
     bool connected = false;
-    QString reason; // why not, in the words of an open's failure; empty when connected
+    QString reason;      // why not, in the words of an open's failure; empty when connected
+    int sameLineAs = -1; // the index of the first address before it that reaches the same line
 };
 
 // Tries several network addresses at once, each connection closed again as soon as it is made,
-// all within one limit: with every host silent the whole probe takes the limit, not the sum.
-// Nothing blocks: the caller's event loop runs the connections.
+// all within one limit, name look-ups included: with every host silent the whole probe takes the
+// limit, not the sum. Addresses that reach one line (see LineIdentity) are tried with one
+// connection, and share its result: a server that takes one client at a time is not told busy
+// by the probe itself. Nothing blocks: the caller's event loop runs the connections.
 class NetworkProbe : public QObject {
     Q_OBJECT
 public:
@@ -36,11 +41,15 @@ signals:
     void finished();
 
 private:
+    void connectLines();
+    void connectNext(int index);
     void settle(int index, bool connected, const QString& reason);
     void giveUp();
 
     struct Attempt;
     std::vector<std::unique_ptr<Attempt>> attempts;
+    HostLookup lookup;
+    QList<int> readable; // the indexes of the addresses that could be read, in order
     QList<NetworkProbeResult> outcome;
     int pending = 0;
     int limit = 0;
