@@ -200,28 +200,15 @@ check "man finds kestrune-update in section 1" \
 # on a copy that names the unpacked launcher (the installed path is not there on this machine).
 CONF="$T/root/etc/kestrune-update/station.conf"
 check "station.conf: every setting commented out" bash -c "! grep -Ev '^[[:space:]]*(#|\$)' '$CONF'"
-check "station.conf: names PORTS and IMAGE" bash -c "grep -q '^#PORTS=' '$CONF' && grep -q '^#IMAGE=' '$CONF'"
-# verify_unit UNIT_FILE LABEL: systemd-analyze verify, which also fails on a launcher that is not
-# there or not executable; any word it says fails.
+# verify_unit UNIT_FILE LABEL: systemd-analyze verify (package systemd), which also fails on a
+# launcher that is not there or not executable; any word it says fails.
 verify_unit() {
-    if ! command -v systemd-analyze > /dev/null; then
-        fail "systemd-analyze is missing (package systemd; scripts/test installs it)"
-        return
-    fi
-    if systemd-analyze verify --man=no "$1" > "$T/verify-$2" 2>&1 && [ ! -s "$T/verify-$2" ]; then
-        pass "$2: systemd-analyze verify"
-    else
-        cat "$T/verify-$2"
-        fail "$2: systemd-analyze verify"
-    fi
+    systemd-analyze verify --man=no "$1" > "$T/verify-$2" 2>&1 || echo "exit status $?" >> "$T/verify-$2"
+    check "$2: systemd-analyze verify" bash -c "[ ! -s '$T/verify-$2' ] || ! cat '$T/verify-$2'"
 }
 mkdir -p "$T/unit"
 sed "s#/usr/$STATION_LAUNCHER#$T/root/usr/$STATION_LAUNCHER#" "$T/root/usr/$UNIT" > "$T/unit/kestrune-update-station.service"
-check "the unit runs the packaged launcher with the environment file" \
-    grep -qxF "ExecStart=\"/usr/$STATION_LAUNCHER\" \"/etc/kestrune-update/station.conf\"" "$T/root/usr/$UNIT"
 verify_unit "$T/unit/kestrune-update-station.service" "package unit"
-check "bash completion registers for kestrune-update" \
-    bash --norc --noprofile -c "source '$T/root/usr/$COMPLETION' && complete -p kestrune-update > /dev/null"
 
 # Desktop entry and icons.
 DESKTOP="$T/root/usr/share/applications/$APP_ID.desktop"
@@ -360,8 +347,7 @@ check "desktop entry of another prefix runs the launcher by its full path, quote
 check "desktop entry of another prefix names the icon by its full path" \
     [ "$(entry Icon)" = "$PREFIX/share/icons/hicolor/scalable/apps/$NAME.svg" ]
 check "that icon is there" [ -f "$(entry Icon)" ]
-# The unit of another prefix names its launcher and environment file there, quoted for the
-# space; systemd-analyze finds the launcher, so it is checked as installed.
+# The unit of another prefix names its launcher (quoted for the space) and environment file there.
 check "unit of another prefix reads its environment file there" \
     grep -qxF "EnvironmentFile=-$PREFIX/etc/kestrune-update/station.conf" "$PREFIX/$UNIT"
 verify_unit "$PREFIX/$UNIT" "prefix unit"
