@@ -53,7 +53,6 @@ check "a maintainer" [ -n "$(field Maintainer)" ]
 # Its program and launcher, expected in the package and under a prefix, and checked as binaries
 # like the window's.
 CLI_FILES=(bin/kestrune-update lib/$NAME/kestrune-update)
-# The station under systemd and the completion for bash: files beside the command line.
 UNIT=lib/systemd/system/kestrune-update-station.service
 STATION_LAUNCHER=lib/$NAME/kestrune-update-station
 COMPLETION=share/bash-completion/completions/kestrune-update
@@ -85,8 +84,7 @@ if diff -u "$T/expected" "$T/contents"; then pass "package contents"; else fail 
 dpkg-deb -c "$DEB" > "$T/listing"
 check "program folder drwxr-xr-x root/root" grep -Eq "^drwxr-xr-x root/root .* \./usr/lib/$NAME/\$" "$T/listing"
 
-# The station's environment file is a conffile (an upgrade keeps the administrator's ports), and
-# the package has no maintainer script: it neither enables nor starts the station.
+# The station's environment file is a conffile; no maintainer script enables or starts the station.
 dpkg-deb --ctrl-tarfile "$DEB" | tar -t | sed 's#^\./##' | grep -v '^$' | sort > "$T/control-files"
 check "control files: conffiles, control, md5sums only (no maintainer script)" \
     [ "$(paste -sd' ' "$T/control-files")" = "conffiles control md5sums" ]
@@ -195,13 +193,11 @@ check "man kestrune-update: exit status 2" grep -Eq '^ +2 +a usage error' "$T/ke
 check "man finds kestrune-update in section 1" \
     [ "$(MANPATH="$T/root/usr/share/man" man -w kestrune-update 2>&1)" = "$T/root/usr/share/man/man1/kestrune-update.1.gz" ]
 
-# The station: its environment file sets nothing until the administrator does (a station on
-# ports nobody chose would probe whatever is wired there); its unit passes systemd's own check,
-# on a copy that names the unpacked launcher (the installed path is not there on this machine).
+# The station sets nothing until the administrator does; its unit passes systemd's own check, on
+# a copy that names the unpacked launcher (the installed path is not there on this machine).
 CONF="$T/root/etc/kestrune-update/station.conf"
 check "station.conf: every setting commented out" bash -c "! grep -Ev '^[[:space:]]*(#|\$)' '$CONF'"
-# verify_unit UNIT_FILE LABEL: systemd-analyze verify (package systemd), which also fails on a
-# launcher that is not there or not executable; any word it says fails.
+# verify_unit UNIT_FILE LABEL: systemd-analyze verify (package systemd); any word it says fails.
 verify_unit() {
     systemd-analyze verify --man=no "$1" > "$T/verify-$2" 2>&1 || echo "exit status $?" >> "$T/verify-$2"
     check "$2: systemd-analyze verify" bash -c "[ ! -s '$T/verify-$2' ] || ! cat '$T/verify-$2'"
