@@ -146,6 +146,7 @@ private slots:
     void recordTakesWholeLines();
     void recordWithTwoWriters_data();
     void recordWithTwoWriters();
+    void safeWriteFlushesBeforeTheRename();
     void resultNames_data();
     void resultNames();
 };
@@ -404,6 +405,25 @@ void TestFileWriters::recordWithTwoWriters() {
         return QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
     };
     QCOMPARE(record.readAll(), cutShort ? line(other) : line(first) + line(other));
+}
+
+// A power cut right after the rename must find the new bytes on disk, not an empty file: the
+// temporary file is flushed, whole, while the old file still stands.
+void TestFileWriters::safeWriteFlushesBeforeTheRename() {
+    QTemporaryDir dir;
+    const QByteArray target = QFile::encodeName(dir.filePath("settings.ini"));
+    QString error;
+    QVERIFY(writeFileWhole(target, "old", error));
+    bool flushedFirst = false;
+    SafeFileWrite out(target, [&](int fd) {
+        struct stat seen {};
+        QFile old(QFile::decodeName(target));
+        flushedFirst = flushedFirst || (::fstat(fd, &seen) == 0 && seen.st_size == NewImage.size() &&
+                                        old.open(QIODevice::ReadOnly) && old.readAll() == "old");
+        return ::fsync(fd);
+    });
+    QVERIFY(out.open(error) && out.write(NewImage, error) && out.commit(error));
+    QVERIFY(flushedFirst);
 }
 
 void TestFileWriters::resultNames_data() {
