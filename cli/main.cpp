@@ -2,12 +2,14 @@
 #include "CliOptions.h"
 #include "ComTestCommand.h"
 #include "ConsoleOutput.h"
+#include "DoctorCommand.h"
 #include "ImageChoice.h"
 #include "OutputStream.h"
 #include "PortList.h"
 #include "PortTargets.h"
 #include "SettingsFile.h"
 #include "StopSignals.h"
+#include "SystemView.h"
 #include "UpdateRecord.h"
 #include "UpdateRun.h"
 
@@ -80,6 +82,9 @@ int main(int argc, char* argv[]) {
     case CliOptions::Mode::ListPorts:
         warnAboutSettingsFile();
         finished(out, listPorts(cliSettingsFile(), out));
+    case CliOptions::Mode::Doctor:
+        warnAboutSettingsFile();
+        finished(out, runDoctor(SystemView(), options.ports, options.json, out));
     case CliOptions::Mode::ComTest:
     case CliOptions::Mode::Update:
         break;
