@@ -136,6 +136,8 @@ private:
     void storePortNumber();
     void showLineLost();
     void showPortDetails(int index);
+    // What the port checks find keeps COM `index` from opening; empty when they find nothing.
+    QString openFailureCause(int index) const;
     void startFollowingHardware();
     void afterSession();
     void showPortsOf(const QList<PresentDevice>& appeared);
