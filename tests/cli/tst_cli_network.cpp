@@ -162,7 +162,7 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
     QFile settings(bench.dir.filePath("Kestrune_Update_Utility/Kestrune_Update_Utility.ini"));
     QVERIFY(settings.open(QIODevice::WriteOnly));
     const QByteArray written =
-        QStringLiteral("[Ports]\nCOM5=%1\nCOM6=socket://127.0.0.1:%2\nCOM7=telnet://x:1\n")
+        QStringLiteral("[Ports]\nCOM5=%1\nCOM6=socket://127.0.0.1:%2\nCOM7=telnet://x:1\nCOM8=/dev/null\n")
             .arg(bench.server.address(0))
             .arg(refusing)
             .toUtf8();
@@ -175,8 +175,10 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
     QVERIFY(bench.cli.waitForFinished(15000));
     QCOMPARE(bench.cli.exitCode(), 0);
     const QString out = QString::fromUtf8(bench.cli.readAllStandardOutput());
-    QString com5, com6, com7;
+    QString com5, com6, com7, com8;
     for (const QString& line : out.split(u'\n')) {
+        if (line.startsWith(QLatin1String("COM8")))
+            com8 = line;
         if (line.startsWith(QLatin1String("COM5")))
             com5 = line;
         if (line.startsWith(QLatin1String("COM6")))
@@ -194,6 +196,9 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
     QVERIFY2(com6.contains(QStringLiteral("no: socket://127.0.0.1:%1 refused the connection").arg(refusing)),
              qPrintable(com6));
     QVERIFY2(com7.contains(QLatin1String("no: unknown scheme \"telnet\"")), qPrintable(com7));
+    QVERIFY2(com8.contains(QLatin1String("/dev/null (not a serial line)")) &&
+                 com8.endsWith(QLatin1String("no: not a serial line")),
+             qPrintable(com8));
     // The operator's lines stay as written: no network address is taken for a device.
     QVERIFY(settings.open(QIODevice::ReadOnly));
     QVERIFY(settings.readAll().startsWith(written));
