@@ -1,7 +1,7 @@
 // The checks of what a port is: its device and identity, whether it is there, whether it is a line.
 #include "LocalChecks.h"
 
-#include "SerialLineStandIn.h"
+#include "SerialLine.h"
 #include "SystemView.h"
 
 #include <QFileInfo>
