@@ -11,7 +11,7 @@ PortCheck holdersCheck(const HoldersFound& found, const SystemView&, const Devic
     if (!found.holders.isEmpty()) {
         const QString named = namedHolders(found.holders);
         QStringList pids;
-        for (const ProcessHold& holder : found.holders)
+        for (const ProcessHold& holder : found.holders.mid(0, MaxNamedHolders))
             pids << QString::number(holder.pid);
         check.status = PortCheck::Status::Problem;
         check.text = QStringLiteral("%1 is in use by %2").arg(facts.resolved, named);

@@ -42,6 +42,9 @@ PortReport checkLocalPort(const SystemView& system, const QString& label, const 
         return report;
     const PortCheck line = serialLineCheck(system, facts);
     report.checks << line;
+    // Who holds a file that is no line, or whether it opens, helps nobody choose the right one.
+    if (line.status != PortCheck::Status::Ok)
+        return report;
     const PortCheck access = accessCheck(system, facts);
     report.checks << access;
     const HoldersFound found = findHolders(system, {facts.resolved, facts.given});

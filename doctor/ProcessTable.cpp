@@ -76,16 +76,14 @@ HoldersFound findHolders(const SystemView& system, const QStringList& paths) {
 }
 
 QString namedHolders(const QList<ProcessHold>& holders) {
-    // A file every shell holds (a null device named by mistake) would give a page of names.
-    constexpr qsizetype MaxNamed = 5;
     QStringList named;
-    for (const ProcessHold& holder : holders.mid(0, MaxNamed))
+    for (const ProcessHold& holder : holders.mid(0, MaxNamedHolders))
         named << QStringLiteral("%1 (PID %2)")
                      .arg(holder.name.isEmpty() ? QStringLiteral("a process") : holder.name)
                      .arg(holder.pid);
-    if (holders.size() > MaxNamed)
+    if (holders.size() > MaxNamedHolders)
         return named.join(QStringLiteral(", ")) +
-               QStringLiteral(" and %1 more").arg(holders.size() - MaxNamed);
+               QStringLiteral(" and %1 more").arg(holders.size() - MaxNamedHolders);
     if (named.size() <= 1)
         return named.join(QString());
     const QString last = named.takeLast();

@@ -22,5 +22,8 @@ HoldersFound findHolders(const SystemView& system, const QStringList& paths);
 QString processName(const SystemView& system, qint64 pid);
 // The processes running under that command name.
 QList<qint64> processesNamed(const SystemView& system, const QString& name);
-// "minicom (PID 4242)", and "minicom (PID 4242) and screen (PID 77)".
+// A file every shell holds (a null device named by mistake) would give a page of names.
+constexpr qsizetype MaxNamedHolders = 5;
+// "minicom (PID 4242)", and "minicom (PID 4242) and screen (PID 77)"; past MaxNamedHolders,
+// "... and 12 more".
 QString namedHolders(const QList<ProcessHold>& holders);

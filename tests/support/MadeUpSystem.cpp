@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 void write(const QString& path, const QByteArray& content) {
@@ -71,7 +73,20 @@ QString MadeUpSystem::addUsb(const Usb& usb) {
     write(tty + QStringLiteral("/dev"), usb.devNumber.toUtf8() + '\n');
     link(QStringLiteral("../../"), tty + QStringLiteral("/device"));
     link(tty, sysRoot + QStringLiteral("/class/tty/") + usb.tty);
-    return addRegularFile(usb.tty);
+    link(tty, sysRoot + QStringLiteral("/dev/char/") + usb.devNumber);
+    return addDeviceNode(usb.tty, usb.devNumber);
+}
+
+bool MadeUpSystem::canMakeNodes() {
+    return ::geteuid() == 0;
+}
+
+QString MadeUpSystem::addDeviceNode(const QString& name, const QString& devNumber) {
+    const QString path = devPath(name);
+    QDir().mkpath(QFileInfo(path).path());
+    const dev_t number = ::makedev(devNumber.section(':', 0, 0).toUInt(), devNumber.section(':', 1).toUInt());
+    ::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0660, number);
+    return path;
 }
 
 QString MadeUpSystem::addByIdLink(const QString& name, const QString& target) {

@@ -6,9 +6,9 @@
 #include <QTemporaryDir>
 
 // A made-up system for the port checks: /proc, /sys, udev's database, the lock folders and the
-// device files in a scratch folder, and a user database the test writes. Devices are plain
-// files there (made-up character devices would need root); sysfs is built as the kernel lays it
-// out, with its links.
+// device nodes in a scratch folder, and a user database the test writes. sysfs is built as the
+// kernel lays it out, with its links; the devices are character device nodes with the numbers
+// sysfs gives them, which only root can make (canMakeNodes()).
 class MadeUpSystem : public SystemView {
 public:
     MadeUpSystem();
@@ -35,6 +35,9 @@ public:
     // A link in the by-id folder to `target`; returns the link's path.
     QString addByIdLink(const QString& name, const QString& target);
     QString addRegularFile(const QString& name);
+    // A character device node under the made-up /dev, numbered "MAJ:MIN".
+    QString addDeviceNode(const QString& name, const QString& devNumber);
+    static bool canMakeNodes();
     // A process with its command name, holding `paths` open.
     void addProcess(qint64 pid, const QString& name, const QStringList& paths = {});
     // LCK..<tty> in the first lock folder, holding `content` as a program wrote it.
