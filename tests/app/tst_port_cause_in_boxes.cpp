@@ -2,7 +2,6 @@
 #include "FormRig.h"
 #include "Pty.h"
 
-#include <QAction>
 #include <QProcess>
 #include <QtTest>
 
@@ -11,7 +10,6 @@ class TestPortCauseInBoxes : public QObject {
 private slots:
     void failedOpenNamesTheCause_data();
     void failedOpenNamesTheCause();
-    void tooltipGivesTheDeviceIdentity();
 };
 
 Q_DECLARE_METATYPE(SerialControl::OpenFailure)
@@ -58,20 +56,6 @@ void TestPortCauseInBoxes::failedOpenNamesTheCause() {
     rig.prompts.messages.clear();
     form.com_Click(3);
     QCOMPARE(rig.prompts.texts(), QStringList{QStringLiteral("Com3 could not be opened: %1.").arg(reason)});
-}
-
-void TestPortCauseInBoxes::tooltipGivesTheDeviceIdentity() {
-    FormRig rig;
-    rig.storeSetting(QStringLiteral("Ports/COM4"), QStringLiteral("/dev/ttyUSB9"));
-    Form1Seams seams = rig.seams();
-    seams.deviceIdentity = [](const QString& device) {
-        return device == QStringLiteral("/dev/ttyUSB9")
-                   ? QStringLiteral("USB 0403:6001 FTDI, driver ftdi_sio")
-                   : QString();
-    };
-    Form1& form = rig.start(seams);
-    QCOMPARE(form.comItem(4)->toolTip(), QStringLiteral("/dev/ttyUSB9\nUSB 0403:6001 FTDI, driver ftdi_sio"));
-    QCOMPARE(form.comItem(5)->toolTip(), QStringLiteral("/dev/ttyS4"));
 }
 
 QTEST_MAIN(TestPortCauseInBoxes)

@@ -25,8 +25,6 @@ void TestCliDoctor::doctor_data() {
     QTest::newRow("no port: every COM") << QStringList{"--doctor"} << -1 << "COM3  {free}";
     QTest::newRow("a COM mapped to a free line") << QStringList{"--doctor", "COM3"} << 0 << "it opens now";
     QTest::newRow("a held line") << QStringList{"--doctor", "{held}"} << 1 << "is in use by sleep (PID";
-    QTest::newRow("one usable, one held")
-        << QStringList{"--doctor", "COM3", "{held}"} << 1 << "not usable: {held}";
     QTest::newRow("JSON") << QStringList{"--doctor", "--json", "COM3"} << 0 << "\"usable\": true";
     QTest::newRow("an update option") << QStringList{"--doctor", "--image", "x.bin"} << 2 << "";
     QTest::newRow("not a port") << QStringList{"--doctor", "COM12"} << 2 << "";

@@ -50,9 +50,9 @@ private slots:
 void TestDoctorChecks::checks_data() {
     QTest::addColumn<Scene>("scene");
     QTest::addColumn<QString>("check");
-    QTest::addColumn<QString>("status"); // "absent": the check is not made
-    QTest::addColumn<QString>("text");   // a part of it
-    QTest::addColumn<QString>("fix");    // a part of it
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("text"); // a part of it
+    QTest::addColumn<QString>("fix");  // a part of it
 
     const auto usb = [](MadeUpSystem::Usb with = {}) {
         return [with](MadeUpSystem& s) { return s.addUsb(with); };
@@ -96,15 +96,6 @@ void TestDoctorChecks::checks_data() {
                                     << "problem"
                                     << "cu (PID 4243) holds the lock file"
                                     << "kill 4243";
-    QTest::newRow("live lock file, binary PID") << Scene([](MadeUpSystem& s) {
-        s.addProcess(4244, "uucico");
-        const qint32 pid = 4244;
-        s.addLockFile("ttyUSB0", QByteArray(reinterpret_cast<const char*>(&pid), 4));
-        return s.addUsb({});
-    }) << "lock-file"
-                                                << "problem"
-                                                << "uucico (PID 4244)"
-                                                << "kill 4244";
     QTest::newRow("stale lock file") << Scene([](MadeUpSystem& s) {
         s.addLockFile("ttyUSB0", "       999\n");
         return s.addUsb({});
@@ -132,13 +123,6 @@ void TestDoctorChecks::checks_data() {
         << "problem"
         << "you are in the group dialout, but this login session is not yet"
         << "log out and in again";
-    QTest::newRow("in the group and this login") << Scene([](MadeUpSystem& s) {
-        s.userGroups = s.loginGroups = {1000, s.deviceGroup()};
-        return s.addUsb({});
-    }) << "access"
-                                                 << "ok"
-                                                 << "alice may open it"
-                                                 << "";
     QTest::newRow("under sudo: judged for SUDO_USER, not root") << Scene([](MadeUpSystem& s) {
         s.sudo = "bob";
         s.userGroups = {1000};
@@ -179,11 +163,6 @@ void TestDoctorChecks::checks_data() {
                                                                    << "problem"
                                                                    << "ID_MM_DEVICE_PROCESS"
                                                                    << "ATTRS{idVendor}==\"0403\"";
-    QTest::newRow("ttyACM, ModemManager not running")
-        << Scene([](MadeUpSystem& s) { return s.addUsb(acm()); }) << "modemmanager"
-        << "ok"
-        << "not running"
-        << "";
     QTest::newRow("brltty holding a CH340's USB node")
         << Scene([](MadeUpSystem& s) {
                MadeUpSystem::Usb taken = ch340();
@@ -196,13 +175,6 @@ void TestDoctorChecks::checks_data() {
         << "problem"
         << "brltty (PID 530) holds this adapter's USB device /dev/bus/usb/001/005"
         << "sudo apt remove brltty";
-    QTest::newRow("brltty running, a CH340 with its tty") << Scene([](MadeUpSystem& s) {
-        s.addProcess(530, "brltty", {MadeUpSystem::usbNode(1, 9)});
-        return s.addUsb(ch340());
-    }) << "brltty"
-                                                          << "ok"
-                                                          << "does not hold this adapter"
-                                                          << "";
     QTest::newRow("an adapter with no tty") << Scene([](MadeUpSystem& s) {
         MadeUpSystem::Usb lost = ch340();
         lost.withTty = false;
@@ -220,40 +192,17 @@ void TestDoctorChecks::checks_data() {
                                         << "ok"
                                         << "latency timer is 16 ms"
                                         << "";
-    QTest::newRow("no latency timer where sysfs has none") << Scene(usb(ch340())) << "latency-timer"
-                                                           << "absent"
-                                                           << ""
-                                                           << "";
     QTest::newRow("a regular file behind a by-id link") << Scene([](MadeUpSystem& s) {
         return s.addByIdLink("usb-fake-if00", s.addRegularFile("notes.txt"));
     }) << "serial-line"
                                                         << "problem"
                                                         << "is no serial line: it is a regular file"
                                                         << "instead";
-    QTest::newRow("no line: who holds it is not asked") << Scene([](MadeUpSystem& s) {
-        const QString file = s.addRegularFile("notes.txt");
-        s.addProcess(4242, "vi", {file});
-        return file;
-    }) << "holders"
-                                                        << "absent"
-                                                        << ""
-                                                        << "";
     QTest::newRow("a missing device")
         << Scene([](MadeUpSystem& s) { return s.devPath("ttyUSB7"); }) << "present"
         << "problem"
         << "ttyUSB7 does not exist"
         << "plug in the adapter";
-    QTest::newRow("a by-id link whose adapter is gone")
-        << Scene([](MadeUpSystem& s) { return s.addByIdLink("usb-gone-if00", s.devPath("ttyUSB3")); })
-        << "present"
-        << "problem"
-        << "leads to"
-        << "plug in the adapter";
-    QTest::newRow("a missing device is not asked further")
-        << Scene([](MadeUpSystem& s) { return s.devPath("ttyUSB7"); }) << "holders"
-        << "absent"
-        << ""
-        << "";
 }
 
 void TestDoctorChecks::checks() {
@@ -276,10 +225,6 @@ void TestDoctorChecks::checks() {
         report = checkLocalPort(system, QStringLiteral("COM3"), port, QString(), false);
     }
     const PortCheck* found = find(report, check);
-    if (status == QStringLiteral("absent")) {
-        QVERIFY2(!found, qPrintable(found ? found->text : QString()));
-        return;
-    }
     QVERIFY2(found, qPrintable(QStringLiteral("no check %1").arg(check)));
     QVERIFY2(found->text.contains(text), qPrintable(found->text));
     QCOMPARE(PortCheck::statusName(found->status), status);

@@ -49,10 +49,6 @@ void TestDoctorNetwork::servers_data() {
                                              << "ok"
                                              << "acknowledged 115200 baud, 8 data bits, no parity, 1 stop bit"
                                              << "";
-    QTest::newRow("telnet(rfc2217): binary") << Server::Rfc2217 << "binary"
-                                             << "ok"
-                                             << "both ways"
-                                             << "";
     QTest::newRow("plain telnet: no line settings") << Server::PlainTelnet << "rfc2217"
                                                     << "problem"
                                                     << "COM-PORT-OPTION"
