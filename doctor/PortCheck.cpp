@@ -20,6 +20,13 @@ bool PortReport::usable() const {
                         [](const PortCheck& check) { return check.status == PortCheck::Status::Problem; });
 }
 
+const PortCheck* PortReport::find(const QString& name) const {
+    for (const PortCheck& check : checks)
+        if (check.name == name)
+            return &check;
+    return nullptr;
+}
+
 QString PortReport::firstCause() const {
     for (const PortCheck& check : checks)
         if (check.status == PortCheck::Status::Problem && !check.cause.isEmpty())

@@ -27,6 +27,8 @@ struct PortReport {
 
     // No check found a problem.
     bool usable() const;
+    // The check of that name, null when it was not made.
+    const PortCheck* find(const QString& name) const;
     // The first problem's cause, empty when none has one.
     QString firstCause() const;
 };

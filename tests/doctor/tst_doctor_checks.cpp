@@ -31,13 +31,6 @@ MadeUpSystem::Usb acm() {
     usb.devNumber = QStringLiteral("166:0");
     return usb;
 }
-
-const PortCheck* find(const PortReport& report, const QString& name) {
-    for (const PortCheck& check : report.checks)
-        if (check.name == name)
-            return &check;
-    return nullptr;
-}
 } // namespace
 
 class TestDoctorChecks : public QObject {
@@ -224,7 +217,7 @@ void TestDoctorChecks::checks() {
     } else {
         report = checkLocalPort(system, QStringLiteral("COM3"), port, QString(), false);
     }
-    const PortCheck* found = find(report, check);
+    const PortCheck* found = report.find(check);
     QVERIFY2(found, qPrintable(QStringLiteral("no check %1").arg(check)));
     QVERIFY2(found->text.contains(text), qPrintable(found->text));
     QCOMPARE(PortCheck::statusName(found->status), status);

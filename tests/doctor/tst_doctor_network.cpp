@@ -10,13 +10,6 @@
 namespace {
 enum class Server { Silent, Refused, Rfc2217, PlainTelnet, Raw };
 
-const PortCheck* find(const PortReport& report, const QString& name) {
-    for (const PortCheck& check : report.checks)
-        if (check.name == name)
-            return &check;
-    return nullptr;
-}
-
 quint16 closedPort() {
     QTcpServer server;
     return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
@@ -93,7 +86,7 @@ void TestDoctorNetwork::servers() {
     }
     }
     const PortReport report = checkNetworkPort(address, address, QString(), 500);
-    const PortCheck* found = find(report, check);
+    const PortCheck* found = report.find(check);
     QVERIFY2(found, qPrintable(QStringLiteral("no check %1 in %2").arg(check).arg(report.checks.size())));
     QVERIFY2(found->text.contains(text), qPrintable(found->text));
     QCOMPARE(PortCheck::statusName(found->status), status);

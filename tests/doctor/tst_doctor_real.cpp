@@ -13,13 +13,6 @@
 #include <unistd.h>
 
 namespace {
-const PortCheck* find(const PortReport& report, const QString& name) {
-    for (const PortCheck& check : report.checks)
-        if (check.name == name)
-            return &check;
-    return nullptr;
-}
-
 bool sameSettings(const termios& a, const termios& b) {
     return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
            a.c_lflag == b.c_lflag && cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
@@ -45,20 +38,20 @@ void TestDoctorReal::heldPtyIsNamedAndLeftAlone() {
     holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
     QVERIFY(holder.waitForStarted());
     const PortReport held = checkLocalPort(system, QStringLiteral("pty"), pty.slavePath(), QString(), true);
-    const PortCheck* holders = find(held, QStringLiteral("holders"));
+    const PortCheck* holders = held.find(QStringLiteral("holders"));
     QVERIFY(holders);
     QCOMPARE(holders->status, PortCheck::Status::Problem);
     const QString named = QStringLiteral("sleep (PID %1)").arg(holder.processId());
     // Only the child: the test's own descriptor of the slave is no other program's hold.
     QCOMPARE(holders->text, QStringLiteral("%1 is in use by %2").arg(pty.slavePath(), named));
     QCOMPARE(held.firstCause(), QStringLiteral("it is in use by %1").arg(named));
-    QCOMPARE(find(held, QStringLiteral("opens"))->status, PortCheck::Status::Unknown);
+    QCOMPARE(held.find(QStringLiteral("opens"))->status, PortCheck::Status::Unknown);
 
     holder.kill();
     QVERIFY(holder.waitForFinished());
     const PortReport free = checkLocalPort(system, QStringLiteral("pty"), pty.slavePath(), QString(), true);
     QVERIFY2(free.usable(), qPrintable(free.firstCause()));
-    QCOMPARE(find(free, QStringLiteral("opens"))->text, QStringLiteral("it opens now"));
+    QCOMPARE(free.find(QStringLiteral("opens"))->text, QStringLiteral("it opens now"));
 
     // Neither run sent a byte or changed the line.
     QCOMPARE(pty.read(1, 200), QByteArray());
@@ -94,7 +87,7 @@ void TestDoctorReal::unprivilegedUserGetsTheGroupFix() {
                 checkLocalPort(SystemView(), QStringLiteral("pty"), pty.slavePath(), QString(), true);
             said.clear();
             for (const QString& name : {QStringLiteral("access"), QStringLiteral("holders")}) {
-                const PortCheck* check = find(report, name);
+                const PortCheck* check = report.find(name);
                 said += check ? (PortCheck::statusName(check->status) + '|' + check->text + '|' + check->fix)
                                     .toUtf8()
                               : QByteArray("missing");
