@@ -166,9 +166,9 @@ PortReport checkNetworkPort(const QString& label, const QString& address, const 
     socket.setProxy(QNetworkProxy::NoProxy);
     QElapsedTimer took;
     took.start();
-    socket.connectToHost(addresses.first(), target.port);
     bool failed = false;
     QObject::connect(&socket, &QAbstractSocket::errorOccurred, &socket, [&failed] { failed = true; });
+    socket.connectToHost(addresses.first(), target.port);
     const bool settled =
         runUntil(connectLimitMs, [&] { return failed || socket.state() == QAbstractSocket::ConnectedState; });
     if (socket.state() != QAbstractSocket::ConnectedState) {
