@@ -173,6 +173,15 @@ PortReport checkNetworkPort(const QString& label, const QString& address, const 
         runUntil(connectLimitMs, [&] { return failed || socket.state() == QAbstractSocket::ConnectedState; });
     if (socket.state() != QAbstractSocket::ConnectedState) {
         const bool refused = settled && socket.error() == QAbstractSocket::ConnectionRefusedError;
+        if (settled && socket.error() == QAbstractSocket::RemoteHostClosedError) {
+            // ser2net takes the connection and drops it at once when it cannot open its device.
+            report.checks << check(QStringLiteral("connects"), PortCheck::Status::Problem,
+                                   QStringLiteral("the server closed the connection at once"),
+                                   QStringLiteral("check the server's serial line (for ser2net: that the "
+                                                  "connector's device exists and no other client holds it)"),
+                                   QStringLiteral("the server closes the connection at once"));
+            return report;
+        }
         const QString text =
             refused ? QStringLiteral("the connection was refused: nothing listens on port %1 of %2")
                           .arg(target.port)

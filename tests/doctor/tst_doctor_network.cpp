@@ -8,7 +8,7 @@
 #include <QtTest>
 
 namespace {
-enum class Server { Silent, Refused, Rfc2217, PlainTelnet, Raw };
+enum class Server { Silent, Refused, Rfc2217, PlainTelnet, Raw, DeviceGone };
 
 quint16 closedPort() {
     QTcpServer server;
@@ -46,6 +46,10 @@ void TestDoctorNetwork::servers_data() {
                                                     << "problem"
                                                     << "COM-PORT-OPTION"
                                                     << "telnet(rfc2217),tcp,PORT";
+    QTest::newRow("ser2net whose device is gone") << Server::DeviceGone << "connects"
+                                                  << "problem"
+                                                  << "closed the connection at once"
+                                                  << "connector's device";
     QTest::newRow("raw TCP: the server sets the line") << Server::Raw << "line"
                                                        << "ok"
                                                        << "115200 baud, 8N1"
@@ -73,13 +77,16 @@ void TestDoctorNetwork::servers() {
         break;
     case Server::Rfc2217:
     case Server::PlainTelnet:
-    case Server::Raw: {
+    case Server::Raw:
+    case Server::DeviceGone: {
         if (!Ser2Net::unavailable().isEmpty())
             QSKIP(qPrintable(Ser2Net::unavailable()));
         const Ser2Net::Kind kind = server == Server::Rfc2217 ? Ser2Net::Kind::Rfc2217
                                    : server == Server::Raw   ? Ser2Net::Kind::Raw
                                                              : Ser2Net::Kind::Telnet;
-        const QString error = ser2net.start({{module.slavePath(), kind}});
+        const QString device =
+            server == Server::DeviceGone ? QStringLiteral("/dev/ttyGONE9") : module.slavePath();
+        const QString error = ser2net.start({{device, kind}});
         QVERIFY2(error.isEmpty(), qPrintable(error));
         address = ser2net.address(0);
         break;
