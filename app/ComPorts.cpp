@@ -14,14 +14,33 @@
 #include <QAction>
 #include <QLabel>
 
+namespace {
+// A device that is there but would not open: the port checks name the cause (a holder, a group
+// missing from this login), which says more than the open's error. None for an absent device,
+// whose reason is all there is to say.
+bool worthAsking(const SerialControl& serial) {
+    return serial.openFailure() != SerialControl::OpenFailure::Absent &&
+           serial.openFailure() != SerialControl::OpenFailure::None;
+}
+} // namespace
+
+QString Form1::openFailureCause(int index) const {
+    const QString device = ports.deviceFor(index);
+    return isNetworkCom(index) || !io.portCause ? QString() : io.portCause(device);
+}
+
 bool Form1::PortTest(const qint16& COMPortNummer) {
     if (COMPortNummer > 0)
         serial.setCommPort(COMPortNummer);
     // Any failure of the open makes the port unusable; the probe reports nothing itself.
     const bool usable = serial.setPortOpen(true);
     const int probed = serial.CommPort();
-    if (probed >= 1 && probed <= 9)
+    if (probed >= 1 && probed <= 9) {
         portFailures[probed] = usable ? QString() : serial.openFailureText();
+        const QString cause = usable || !worthAsking(serial) ? QString() : openFailureCause(probed);
+        if (!cause.isEmpty())
+            portFailures[probed] = QStringLiteral("%1: %2").arg(ports.deviceFor(probed), cause);
+    }
     serial.setPortOpen(false);
     return usable;
 }
@@ -36,8 +55,14 @@ void Form1::assignComPorts() {
         unassigned << QStringLiteral("no COM number left for %1 (all nine are taken)").arg(device.stableName);
     const QString left = unassigned.join(QLatin1Char('\n'));
     assignmentNote = assignment.map.present.isEmpty() ? QStringLiteral("no serial device found") : left;
-    for (int i = 1; i <= 9; ++i)
-        setComToolTip(i, left.isEmpty() ? ports.toolTip(i) : ports.toolTip(i) + QLatin1Char('\n') + left);
+    for (int i = 1; i <= 9; ++i) {
+        QString tip = ports.toolTip(i);
+        const QString identity =
+            isNetworkCom(i) || !io.deviceIdentity ? QString() : io.deviceIdentity(ports.deviceFor(i));
+        if (!identity.isEmpty())
+            tip += QLatin1Char('\n') + identity;
+        setComToolTip(i, left.isEmpty() ? tip : tip + QLatin1Char('\n') + left);
+    }
     com[0]->setToolTip(assignmentNote);
 }
 
@@ -126,9 +151,11 @@ void Form1::com_Click(qint16 index) {
         // A mark always means an open port.
         com[index]->setChecked(false);
         showPortDetails(index);
-        prompts.showMessage({QStringLiteral("%1 could not be opened: %2.")
-                                 .arg(serial.describePort(), serial.openFailureReason()),
-                             QStringLiteral("ComPortError"), MessageIcon::Critical});
+        const QString cause = worthAsking(serial) ? openFailureCause(index) : QString();
+        prompts.showMessage(
+            {QStringLiteral("%1 could not be opened: %2.")
+                 .arg(serial.describePort(), cause.isEmpty() ? serial.openFailureReason() : cause),
+             QStringLiteral("ComPortError"), MessageIcon::Critical});
     }
     showPortDetails(index);
     engine().discardReceived();

@@ -139,6 +139,8 @@ private:
     void showPortDetails(int index);
     void setComToolTip(int index, const QString& text);
     void noteSameLines(const QList<int>& networkComs, const QList<NetworkProbeResult>& reached);
+    // What the port checks find keeps COM `index` from opening; empty when they find nothing.
+    QString openFailureCause(int index) const;
     void startFollowingHardware();
     void afterSession();
     void showPortsOf(const QList<PresentDevice>& appeared);

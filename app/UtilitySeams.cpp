@@ -7,10 +7,12 @@
 #include "MessageBoxPrompts.h"
 #include "NetworkProbe.h"
 #include "PortAssignment.h"
+#include "PortDoctor.h"
 #include "QtEventPass.h"
 #include "SerialDeviceListing.h"
 #include "StatusDisplay.h"
 #include "SystemClock.h"
+#include "SystemView.h"
 #include "UpdateRecord.h"
 #include "frmLogin.h"
 
@@ -78,6 +80,16 @@ UtilitySeams::UtilitySeams(Form1Seams& seams) {
     if (!seams.passwordPrompt) {
         passwordPrompt = std::make_unique<LoginDialogPrompt>(nullptr);
         seams.passwordPrompt = passwordPrompt.get();
+    }
+    if (!seams.portCause || !seams.deviceIdentity) {
+        system = std::make_unique<SystemView>();
+        const SystemView* view = system.get();
+        if (!seams.portCause)
+            seams.portCause = [view](const QString& device) { return openFailureCause(*view, device); };
+        if (!seams.deviceIdentity)
+            seams.deviceIdentity = [view](const QString& device) {
+                return deviceIdentityText(*view, device);
+            };
     }
     if (!seams.endProcess)
         seams.endProcess = [] {

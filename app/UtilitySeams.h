@@ -20,6 +20,7 @@ class Prompts;
 class QWidget;
 class SerialControl;
 class StatusDisplay;
+class SystemView;
 struct NetworkProbeResult;
 class SerialDeviceListing;
 struct PortMap;
@@ -48,6 +49,11 @@ struct Form1Seams {
     PasswordPrompt* passwordPrompt = nullptr;
     // Tries the network COMs' addresses at once within one limit (ms); one result per address.
     std::function<QList<NetworkProbeResult>(const QStringList& addresses, int limitMs)> probeNetwork;
+    // What the port checks find of a local device: why it will not open, in words that follow
+    // "Com3 could not be opened: ", and its identity for the menu's tooltip; empty when they
+    // find nothing.
+    std::function<QString(const QString& device)> portCause;
+    std::function<QString(const QString& device)> deviceIdentity;
     // Ends the process at once after a shut-down; never returns in the real program.
     std::function<void()> endProcess;
 };
@@ -78,4 +84,5 @@ private:
     std::unique_ptr<FileListChooser> chooser;
     std::unique_ptr<FileDialogPrompts> addFilePrompts;
     std::unique_ptr<LoginDialogPrompt> passwordPrompt;
+    std::unique_ptr<SystemView> system;
 };

@@ -13,6 +13,7 @@ const QString JsonOption = QStringLiteral("json");
 const QString RecordOption = QStringLiteral("record");
 const QString ListOption = QStringLiteral("list-ports");
 const QString ComTestOption = QStringLiteral("comtest");
+const QString DoctorOption = QStringLiteral("doctor");
 const QString HelpOption = QStringLiteral("help");
 const QString VersionOption = QStringLiteral("version");
 
@@ -65,6 +66,7 @@ QString cliUsage() {
         "PORT...\n"
         "       kestrune-update --list-ports\n"
         "       kestrune-update --comtest PORT\n"
+        "       kestrune-update --doctor [--json] [PORT...]\n"
         "\n"
         "Writes a firmware image into the module on each PORT, all ports at the same time.\n"
         "PORT is COM1 to COM9 (mapped as in the window), a device path, or a serial line on a\n"
@@ -79,6 +81,8 @@ QString cliUsage() {
         "  --record FILE               append the update record to FILE\n"
         "  --list-ports                list COM1 to COM9 with their devices and whether they open\n"
         "  --comtest PORT              run the communication test on PORT\n"
+        "  --doctor                    say why a port will not open, and the fix (no PORT:\n"
+        "                              COM1 to COM9 and every serial device); sends nothing\n"
         "  --help                      show this text\n"
         "  --version                   show the version\n"
         "\n"
@@ -110,6 +114,7 @@ CliParse parseCliArguments(const QStringList& arguments) {
         {RecordOption, QString(), QStringLiteral("FILE")},
         {ListOption, QString()},
         {ComTestOption, QString(), QStringLiteral("PORT")},
+        {DoctorOption, QString()},
         {{QStringLiteral("h"), HelpOption}, QString()},
         {VersionOption, QString()},
     });
@@ -151,6 +156,23 @@ CliParse parseCliArguments(const QStringList& arguments) {
     const bool comtest = parser.isSet(ComTestOption);
     const bool updateOptions = parser.isSet(ImageOption) || parser.isSet(IdentifyOption) ||
                                parser.isSet(JsonOption) || parser.isSet(RecordOption);
+    if (parser.isSet(DoctorOption)) {
+        // The doctor takes --json and any ports; nothing of an update or of the other commands.
+        if (list || comtest || parser.isSet(ImageOption) || parser.isSet(IdentifyOption) ||
+            parser.isSet(RecordOption)) {
+            parse.error = QStringLiteral("--doctor takes only --json and ports");
+            return parse;
+        }
+        options.mode = CliOptions::Mode::Doctor;
+        for (const QString& given : positional) {
+            const QString port = portName(given, parse.error);
+            if (port.isEmpty())
+                return parse;
+            if (!options.ports.contains(port))
+                options.ports << port;
+        }
+        return parse;
+    }
     if (list && comtest) {
         parse.error = QStringLiteral("--list-ports and --comtest cannot be given together");
     } else if ((list || comtest) && (updateOptions || !positional.isEmpty())) {

@@ -6,7 +6,7 @@
 
 // What the command line asks for.
 struct CliOptions {
-    enum class Mode { Update, ListPorts, ComTest, Help, Version };
+    enum class Mode { Update, ListPorts, ComTest, Doctor, Help, Version };
 
     Mode mode = Mode::Update;
     QString image; // empty: the newest image of the program folder
@@ -14,7 +14,7 @@ struct CliOptions {
         0; // seconds (MinIdentifySeconds to MaxIdentifySeconds); 0: probe until a module answers
     bool json = false;
     QString recordFile; // empty: the default record
-    QStringList ports;  // as given: COM1 to COM9 (upper case) or device paths
+    QStringList ports;  // as given: COM1 to COM9 (upper case) or device paths; none for --doctor: all
 };
 
 constexpr double MinIdentifySeconds = 0.1;

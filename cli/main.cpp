@@ -2,12 +2,14 @@
 #include "CliOptions.h"
 #include "ComTestCommand.h"
 #include "ConsoleOutput.h"
+#include "DoctorCommand.h"
 #include "ImageChoice.h"
 #include "OutputStream.h"
 #include "PortList.h"
 #include "PortTargets.h"
 #include "SettingsFile.h"
 #include "StopSignals.h"
+#include "SystemView.h"
 #include "UpdateRecord.h"
 #include "UpdateRun.h"
 
@@ -80,6 +82,14 @@ int main(int argc, char* argv[]) {
     case CliOptions::Mode::ListPorts:
         warnAboutSettingsFile();
         finished(out, listPorts(cliSettingsFile(), out));
+    case CliOptions::Mode::Doctor: {
+        // Under sudo the COM map is that of the user in SUDO_USER, so is the note on its file.
+        const SystemView system;
+        const QString note = settingsFileNote(doctorSettingsFile(system));
+        if (!note.isEmpty())
+            std::fprintf(stderr, "kestrune-update: %s\n", qPrintable(note));
+        finished(out, runDoctor(system, options.ports, options.json, out));
+    }
     case CliOptions::Mode::ComTest:
     case CliOptions::Mode::Update:
         break;

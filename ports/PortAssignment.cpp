@@ -200,3 +200,13 @@ PortAssignmentResult applyPortAssignment(const QString& settingsFile, const Seri
         result.writeError = unwritable;
     return result;
 }
+
+PortAssignmentResult readPortAssignment(const QString& settingsFile, const SerialDeviceListing& listing) {
+    SettingsText settings;
+    QString readError;
+    loadSettingsText(settingsFile, settings, readError);
+    PortAssignmentResult result = assignFrom(settings, listing.devices());
+    for (const NewPortLine& line : result.added)
+        result.map.lines.insert(line.com, line.device.stableName);
+    return result;
+}

@@ -66,3 +66,7 @@ struct PortAssignmentResult {
 // `COM<n>=<stable name>` line to [Ports] of the settings file, keeping every other byte. When the
 // file cannot be written the assignment still holds in the returned map for this run.
 PortAssignmentResult applyPortAssignment(const QString& settingsFile, const SerialDeviceListing& listing);
+
+// The COM numbers as applyPortAssignment would give them now, with nothing written and no lock
+// taken: the lines a new device would get are in the map for this look only (and in `added`).
+PortAssignmentResult readPortAssignment(const QString& settingsFile, const SerialDeviceListing& listing);

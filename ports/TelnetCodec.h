@@ -82,6 +82,9 @@ public:
     // The server said WONT or DONT BINARY: it would treat the data as text (CR NUL, CR LF) and
     // could change image bytes such as 0D 00 on their way to the module.
     bool binaryRefused() const { return refusedBinary; }
+    // Whether an option is agreed on the server's side (it WILL, we said DO) or on ours.
+    bool serverOption(quint8 option) const { return him[option] == State::Yes; }
+    bool clientOption(quint8 option) const { return us[option] == State::Yes; }
     // The server's signature, when it sent one (raw bytes, as received).
     const QByteArray& signature() const { return serverSignature; }
     // Which settings the server acknowledged, with their values, and which not (yet).

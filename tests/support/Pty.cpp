@@ -35,6 +35,14 @@ Pty::~Pty() {
         ::close(slaveFd);
 }
 
+void Pty::letGoOfSlave() {
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null >= 0 && slaveFd >= 0)
+        ::dup3(null, slaveFd, O_CLOEXEC);
+    if (null >= 0)
+        ::close(null);
+}
+
 bool Pty::write(const QByteArray& bytes) {
     qsizetype done = 0;
     while (masterFd >= 0 && done < bytes.size()) {

@@ -31,6 +31,9 @@ public:
     // Reads until `count` bytes have come or `timeoutMs` has passed, running Qt's event loop
     // in between, so that code under test in this thread can get its bytes out.
     QByteArray read(qsizetype count, int timeoutMs);
+    // The test stops holding the slave side (its descriptor is pointed at /dev/null), so that a
+    // look at who holds the line finds only the code under test or the test's children.
+    void letGoOfSlave();
     // The peer hangs up.
     void closeMaster();
 

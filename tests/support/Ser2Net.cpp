@@ -56,8 +56,9 @@ QString Ser2Net::start(const QList<Line>& lines) {
         if (port == 0)
             return QStringLiteral("no free loopback port");
         ports << port;
-        const QByteArray accepter =
-            lines[i].kind == Kind::Rfc2217 ? "telnet(rfc2217),tcp,127.0.0.1," : "tcp,127.0.0.1,";
+        const QByteArray accepter = lines[i].kind == Kind::Rfc2217  ? "telnet(rfc2217),tcp,127.0.0.1,"
+                                    : lines[i].kind == Kind::Telnet ? "telnet,tcp,127.0.0.1,"
+                                                                    : "tcp,127.0.0.1,";
         config += "connection: &line" + QByteArray::number(i) + "\n  accepter: " + accepter +
                   QByteArray::number(port) + "\n  connector: serialdev," +
                   QFile::encodeName(lines[i].device) + ",115200n81,local\n";
@@ -88,7 +89,7 @@ QString Ser2Net::start(const QList<Line>& lines) {
 
 QString Ser2Net::address(int index) const {
     const QString scheme =
-        served.value(index).kind == Kind::Rfc2217 ? QStringLiteral("rfc2217") : QStringLiteral("socket");
+        served.value(index).kind == Kind::Raw ? QStringLiteral("socket") : QStringLiteral("rfc2217");
     return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port(index));
 }
 

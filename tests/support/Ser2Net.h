@@ -11,7 +11,8 @@
 // with this object.
 class Ser2Net {
 public:
-    enum class Kind { Raw, Rfc2217 };
+    // Telnet: a plain Telnet accepter, which does not take RFC 2217's line settings.
+    enum class Kind { Raw, Rfc2217, Telnet };
     struct Line {
         QString device; // a pseudo-terminal or a link to one
         Kind kind;
@@ -30,7 +31,8 @@ public:
     // Writes the configuration, starts the server and waits until every line's port listens.
     // Returns an error text, empty on success.
     QString start(const QList<Line>& lines);
-    // "socket://127.0.0.1:PORT" or "rfc2217://127.0.0.1:PORT" for line `index`.
+    // "socket://127.0.0.1:PORT" or "rfc2217://127.0.0.1:PORT" (a Telnet line too: the operator's
+    // mistake) for line `index`.
     QString address(int index) const;
     quint16 port(int index) const { return ports.value(index); }
     // Ends the server at once, as a power cut of the device server would (no goodbye).
