@@ -107,9 +107,9 @@ int main(int argc, char* argv[]) {
     // Ctrl+C ends what came before by the default means; from here on it ends the sessions
     // cleanly. Made before any session thread, which inherits the blocked signals.
     const StopSignals stopSignals;
-    ConsoleOutput output(ConsoleOutput::styleFor(options.json, stdout), image, ports.targets, out);
+    const std::unique_ptr<ConsoleOutput> output = makeRunOutput(options.json, image, ports.targets, out);
     UpdateRun run(ports.targets, image, options.identifyLimit,
-                  options.recordFile.isEmpty() ? defaultRecordFile() : options.recordFile, output);
+                  options.recordFile.isEmpty() ? defaultRecordFile() : options.recordFile, *output);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &UpdateRun::stopAll);
     finished(out, run.exec());
 }
