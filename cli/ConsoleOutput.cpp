@@ -1,9 +1,12 @@
 // The outputs of a run fed together, and the choice of outputs for a one-shot run.
 #include "ConsoleOutput.h"
 
+#include "JsonLines.h"
 #include "JsonSummary.h"
 #include "PlainProgress.h"
 #include "ProgressLines.h"
+#include "StationBoard.h"
+#include "StationLog.h"
 #include "SummaryTable.h"
 
 #include <unistd.h>
@@ -26,6 +29,11 @@ void ConsoleOutputs::slotChanged(int slot, const SlotStatus& status) {
 void ConsoleOutputs::finished(int port, const SessionReport& report) {
     for (const auto& output : outputs)
         output->finished(port, report);
+}
+
+void ConsoleOutputs::notice(const QString& text) {
+    for (const auto& output : outputs)
+        output->notice(text);
 }
 
 void ConsoleOutputs::refresh() {
@@ -52,5 +60,18 @@ std::unique_ptr<ConsoleOutput> makeRunOutput(bool json, const FirmwareImage& ima
     else
         outputs->add(std::make_unique<PlainProgress>(image, ports, out));
     outputs->add(std::make_unique<SummaryTable>(ports, out));
+    return outputs;
+}
+
+std::unique_ptr<ConsoleOutput> makeStationOutput(bool json, const FirmwareImage& image,
+                                                 const QList<PortTarget>& ports, OutputStream& out,
+                                                 OutputStream& err) {
+    if (!json && isLiveTerminal(out.stream()))
+        return std::make_unique<StationBoard>(image, ports, out, terminalWantsColours());
+    if (!json)
+        return std::make_unique<StationLog>(image, ports, out);
+    auto outputs = std::make_unique<ConsoleOutputs>();
+    outputs->add(std::make_unique<JsonLines>(ports, out));
+    outputs->add(std::make_unique<StationLog>(image, ports, err));
     return outputs;
 }

@@ -36,6 +36,8 @@ public:
         Q_UNUSED(port);
         Q_UNUSED(report);
     }
+    // What the run as a whole has to say (a station waiting for its image); empty: nothing more.
+    virtual void notice(const QString& text) { Q_UNUSED(text); }
     // Time moves on: redraw what shows it.
     virtual void refresh() {}
     virtual void end() {}
@@ -50,6 +52,7 @@ public:
     void event(int port, PortEventKind kind, int value) override;
     void slotChanged(int slot, const SlotStatus& status) override;
     void finished(int port, const SessionReport& report) override;
+    void notice(const QString& text) override;
     void refresh() override;
     void end() override;
 
@@ -65,3 +68,9 @@ bool isLiveTerminal(std::FILE* out);
 // JSON document, at the end.
 std::unique_ptr<ConsoleOutput> makeRunOutput(bool json, const FirmwareImage& image,
                                              const QList<PortTarget>& ports, OutputStream& out);
+
+// A station's output. On a terminal the board; otherwise the event lines. With --json the JSON
+// Lines on `out` and the event lines on `err`.
+std::unique_ptr<ConsoleOutput> makeStationOutput(bool json, const FirmwareImage& image,
+                                                 const QList<PortTarget>& ports, OutputStream& out,
+                                                 OutputStream& err);
