@@ -4,6 +4,7 @@
 #include "AnyPortControl.h"
 #include "ConsoleDisplay.h"
 #include "QtEventPass.h"
+#include "SilentTimer.h"
 #include "SystemClock.h"
 
 #include <QMutexLocker>
@@ -42,7 +43,7 @@ void SlotThread::requestWindDown() {
 void SlotThread::run() {
     SystemClock clock;
     QtEventPass events;
-    QtIntervalTimer timer(100);
+    SilentTimer timer;
     ConsoleDisplay display;
     UnattendedPrompts prompts;
     const std::unique_ptr<AnyPortControl> control = makePortControl(events, clock, port);
