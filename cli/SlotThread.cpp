@@ -49,7 +49,9 @@ void SlotThread::run() {
     const std::unique_ptr<AnyPortControl> control = makePortControl(events, clock, port);
     UpdateEngine session({*control, clock, events, timer, display, prompts,
                           [](const QString&) { return QString(); }, QString()});
-    session.useImage(image);
+    // Seen to stand still before the station started: an update under way when the file changes
+    // goes on with what it read.
+    session.useSettledImage(image);
     // The module may be taken off once its settle pause is over; no success display to wait for.
     session.setSuccessDisplay(false);
     StationSlot cycle(session, *control, clock, rules, goneAfter, *this);

@@ -79,6 +79,12 @@ public:
     // session sends this snapshot instead of asking SelectFirmwareFile. The file is watched
     // from the moment it was read: it must not change before the first block goes out.
     void useImage(const FirmwareImage& snapshot) { presetImage = snapshot; }
+    // The same for a snapshot already seen to stand still for FirmwareImage::StillSeconds after it
+    // was read (a station's): it is whole, so a session sends it whatever happens to the file later.
+    void useSettledImage(const FirmwareImage& snapshot) {
+        presetImage = snapshot;
+        presetSettled = true;
+    }
     // Probing gives up after this many seconds (0: never, as in the window).
     void setIdentifyLimit(double seconds) { identifyLimit = seconds; }
     // After the end mark the module needs its 2 s settle pause with the line open; the 3 s
@@ -170,6 +176,7 @@ private:
     // FirmwareImage::StillSeconds when the first block of the first attempt goes out.
     double stillSince = 0;
     bool imageChecked = false;
+    bool presetSettled = false;
     double identifyLimit = 0;
     bool successDisplay = true;
     bool active = false;

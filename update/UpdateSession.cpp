@@ -164,6 +164,7 @@ bool UpdateEngine::loadImage() {
         // Read before the session began and watched since: the session's start is a later
         // point, so counting from it can only ask for more stillness, never for less.
         stillSince = sessionStart;
+        imageChecked = presetSettled;
     } else {
         firmwarePath = io.SelectFirmwareFile(ImagePattern);
         io.display.setFileName(firmwarePath);

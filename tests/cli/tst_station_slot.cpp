@@ -129,7 +129,7 @@ private slots:
         rig.makeImage(2 * 65536);
         FirmwareImage image;
         QCOMPARE(image.load(rig.imagePath), FirmwareImage::Check::Ok);
-        rig.engine.useImage(image);
+        rig.engine.useSettledImage(image);
         rig.engine.setSuccessDisplay(false);
         rig.serial.setPortOpen(false);
         SimLead simLead(rig.world, rig.serial, rig.module, lead, firstAtMs);
