@@ -16,6 +16,9 @@ const QString ComTestOption = QStringLiteral("comtest");
 const QString DoctorOption = QStringLiteral("doctor");
 const QString HelpOption = QStringLiteral("help");
 const QString VersionOption = QStringLiteral("version");
+const QString StationOption = QStringLiteral("station");
+const QString CountOption = QStringLiteral("count");
+const QString GoneAfterOption = QStringLiteral("gone-after");
 
 // "com3" names the same port as "COM3"; the labels are shown as the window's menu shows them.
 QString portName(const QString& given, QString& error) {
@@ -37,6 +40,40 @@ bool parseSeconds(const QString& text, double& seconds) {
     bool ok = false;
     seconds = text.toDouble(&ok);
     return ok && seconds >= MinIdentifySeconds && seconds <= MaxIdentifySeconds;
+}
+
+// The station's own options, and what cannot go with --station. Empty when they are usable.
+QString stationOptionsError(const QCommandLineParser& parser, CliOptions& options) {
+    const bool station = parser.isSet(StationOption);
+    for (const QString& name : {CountOption, GoneAfterOption})
+        if (parser.isSet(name) && !station)
+            return QStringLiteral("--%1 is an option of --station").arg(name);
+    if (!station)
+        return QString();
+    for (const QString& name : {ComTestOption, ListOption, IdentifyOption, DoctorOption})
+        if (parser.isSet(name))
+            return QStringLiteral("--station cannot be given with --%1").arg(name);
+    for (const QString& name : {CountOption, GoneAfterOption})
+        if (parser.values(name).size() > 1)
+            return QStringLiteral("--%1 is given more than once").arg(name);
+    options.mode = CliOptions::Mode::Station;
+    if (parser.isSet(CountOption)) {
+        bool ok = false;
+        options.count = parser.value(CountOption).toInt(&ok);
+        if (!ok || options.count < 1)
+            return QStringLiteral("--count: '%1' is not a whole number of modules from 1")
+                .arg(parser.value(CountOption));
+    }
+    if (parser.isSet(GoneAfterOption)) {
+        bool ok = false;
+        options.goneAfter = parser.value(GoneAfterOption).toDouble(&ok);
+        // NaN fails both comparisons, infinity the upper one.
+        if (!ok || !(options.goneAfter >= MinGoneAfterSeconds && options.goneAfter <= MaxIdentifySeconds))
+            return QStringLiteral(
+                       "--gone-after: '%1' is not a number of seconds from 2.4 (two probes) to 604800")
+                .arg(parser.value(GoneAfterOption));
+    }
+    return QString();
 }
 
 bool isUtf8(const QByteArray& bytes) {
@@ -64,6 +101,8 @@ QString cliUsage() {
     return QStringLiteral(
         "Usage: kestrune-update [--image FILE] [--identify-timeout SECONDS] [--json] [--record FILE] "
         "PORT...\n"
+        "       kestrune-update --station [--image FILE] [--count N] [--gone-after SECONDS] [--json]\n"
+        "                       [--record FILE] PORT...\n"
         "       kestrune-update --list-ports\n"
         "       kestrune-update --comtest PORT\n"
         "       kestrune-update --doctor [--json] [PORT...]\n"
@@ -77,8 +116,14 @@ QString cliUsage() {
         "                              of the program folder)\n"
         "  --identify-timeout SECONDS  give up on a port where no module answers in time\n"
         "                              (0.1 to 604800, a week)\n"
-        "  --json                      one JSON document on standard output at the end\n"
+        "  --json                      one JSON document on standard output at the end (with\n"
+        "                              --station: a JSON line per update as it ends)\n"
         "  --record FILE               append the update record to FILE\n"
+        "  --station                   a production line: every PORT is a slot that updates each\n"
+        "                              module put on it, once, until stopped\n"
+        "  --count N                   with --station: end once N modules were updated\n"
+        "  --gone-after SECONDS        with --station: a module that has not answered for this\n"
+        "                              long is gone (default 5, at least 2.4)\n"
         "  --list-ports                list COM1 to COM9 with their devices and whether they open\n"
         "  --comtest PORT              run the communication test on PORT\n"
         "  --doctor                    say why a port will not open, and the fix (no PORT:\n"
@@ -90,7 +135,8 @@ QString cliUsage() {
         "one ends the program at once.\n"
         "\n"
         "Exit status: 0 every port succeeded, 1 a port did not (or the record or the output\n"
-        "could not be written), 2 a usage error or a refused image (nothing was sent).\n");
+        "could not be written), 2 a usage error or a refused image (nothing was sent),\n"
+        "3 the image changed on disk during a station run.\n");
 }
 
 QString nonUtf8ArgumentError(const QByteArrayList& arguments) {
@@ -117,6 +163,9 @@ CliParse parseCliArguments(const QStringList& arguments) {
         {DoctorOption, QString()},
         {{QStringLiteral("h"), HelpOption}, QString()},
         {VersionOption, QString()},
+        {StationOption, QString()},
+        {CountOption, QString(), QStringLiteral("N")},
+        {GoneAfterOption, QString(), QStringLiteral("SECONDS")},
     });
     if (!parser.parse(arguments)) {
         parse.error = parser.errorText();
@@ -148,6 +197,8 @@ CliParse parseCliArguments(const QStringList& arguments) {
         parse.error =
             QStringLiteral("--identify-timeout: '%1' is not a number of seconds from 0.1 to 604800 (7 days)")
                 .arg(parser.value(IdentifyOption));
+    if (parse.error.isEmpty())
+        parse.error = stationOptionsError(parser, options);
     if (!parse.error.isEmpty())
         return parse;
 

@@ -6,16 +6,20 @@
 
 // What the command line asks for.
 struct CliOptions {
-    enum class Mode { Update, ListPorts, ComTest, Doctor, Help, Version };
+    enum class Mode { Update, Station, ListPorts, ComTest, Doctor, Help, Version };
 
     Mode mode = Mode::Update;
     QString image; // empty: the newest image of the program folder
     double identifyLimit =
         0; // seconds (MinIdentifySeconds to MaxIdentifySeconds); 0: probe until a module answers
     bool json = false;
-    QString recordFile; // empty: the default record
-    QStringList ports;  // as given: COM1 to COM9 (upper case) or device paths; none for --doctor: all
+    QString recordFile;   // empty: the default record
+    QStringList ports;    // as given: COM1 to COM9 (upper case) or device paths; none for --doctor: all
+    int count = 0;        // --station: modules to update in all; 0: no limit
+    double goneAfter = 5; // --station: seconds without an answer that make a module gone
 };
+
+constexpr double MinGoneAfterSeconds = 2.4; // two probe intervals
 
 constexpr double MinIdentifySeconds = 0.1;
 constexpr double MaxIdentifySeconds = 7 * 24 * 3600; // a week: a bench left probing over a holiday

@@ -12,7 +12,7 @@ int runComTestCommand(const PortTarget& port, OutputStream& out, const StopSigna
     SystemClock clock;
     QtEventPass events;
     QtIntervalTimer timer(100);
-    ConsoleDisplay display([](PortEventKind, int) {});
+    ConsoleDisplay display;
     UnattendedPrompts prompts;
     const std::unique_ptr<AnyPortControl> control = makePortControl(events, clock, port);
     SerialControl& serial = *control;

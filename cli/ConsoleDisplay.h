@@ -3,28 +3,16 @@
 #include "Prompts.h"
 #include "StatusDisplay.h"
 
-#include <functional>
-
-// What a port's session tells the console, as it happens.
-// Settled: the module's 2 s settle pause after the end mark is over; what follows in the engine
-// is the window's success display, which a console does not wait for.
-enum class PortEventKind { SwitchOff, Announced, BlocksSent, Restart, Settled };
-
-// The engine's status display without a window: the display calls that matter on a console
-// become events (the setup-switch warning once, the announcement, each block sent, each
-// restart); the rest (colours, cursor, beep) has nothing to show.
+// The engine's status display without a window: a console follows the session through its
+// events (SessionEvents), so nothing of the window's display has anything to show here. The
+// activity step is kept, as the engine reads it back at every tick.
 class ConsoleDisplay : public StatusDisplay {
 public:
-    using Sink = std::function<void(PortEventKind kind, int value)>;
-
-    explicit ConsoleDisplay(Sink sink)
-        : sink(std::move(sink)) {}
-
-    void showState(DisplayState state) override;
+    void showState(DisplayState) override {}
     void setStatusText(const QString&) override {}
     void setFileName(const QString&) override {}
-    void setProgressMax(int max) override;
-    void setProgressValue(int value) override;
+    void setProgressMax(int) override {}
+    void setProgressValue(int) override {}
     void setPercentText(const QString&) override {}
     void setElapsedText(const QString&) override {}
     void setActivityForeColor(quint32) override {}
@@ -34,9 +22,6 @@ public:
     void beep() override {}
 
 private:
-    Sink sink;
-    bool warned = false;
-    int restarts = 0;
     int step = 0;
 };
 

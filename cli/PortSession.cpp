@@ -3,6 +3,7 @@
 
 #include "AnyPortControl.h"
 #include "ConsoleDisplay.h"
+#include "PortEvents.h"
 #include "QtEventPass.h"
 #include "SystemClock.h"
 
@@ -50,7 +51,8 @@ void PortSession::runSession() {
     SystemClock clock;
     QtEventPass events;
     QtIntervalTimer timer(100);
-    ConsoleDisplay display([this](PortEventKind kind, int value) { emit progress(int(kind), value); });
+    ConsoleDisplay display;
+    PortEventRelay relay([this](PortEventKind kind, int value) { emit progress(int(kind), value); });
     UnattendedPrompts prompts;
     const std::unique_ptr<AnyPortControl> control = makePortControl(events, clock, port);
     SerialControl& serial = *control;
@@ -68,6 +70,7 @@ void PortSession::runSession() {
 
     UpdateEngine session({serial, clock, events, timer, display, prompts,
                           [](const QString&) { return QString(); }, QString()});
+    session.setEvents(&relay);
     session.useImage(image);
     session.setIdentifyLimit(identifyLimit);
     // Nobody watches a success display here: the run ends after the module's settle pause.

@@ -8,6 +8,7 @@
 #include "PortList.h"
 #include "PortTargets.h"
 #include "SettingsFile.h"
+#include "StationRun.h"
 #include "StopSignals.h"
 #include "SystemView.h"
 #include "UpdateRecord.h"
@@ -92,6 +93,7 @@ int main(int argc, char* argv[]) {
     }
     case CliOptions::Mode::ComTest:
     case CliOptions::Mode::Update:
+    case CliOptions::Mode::Station:
         break;
     }
 
@@ -117,9 +119,18 @@ int main(int argc, char* argv[]) {
     // Ctrl+C ends what came before by the default means; from here on it ends the sessions
     // cleanly. Made before any session thread, which inherits the blocked signals.
     const StopSignals stopSignals;
-    ConsoleOutput output(ConsoleOutput::styleFor(options.json, stdout), image, ports.targets, out);
-    UpdateRun run(ports.targets, image, options.identifyLimit,
-                  options.recordFile.isEmpty() ? defaultRecordFile() : options.recordFile, output);
+    const QString recordFile = options.recordFile.isEmpty() ? defaultRecordFile() : options.recordFile;
+    if (options.mode == CliOptions::Mode::Station) {
+        OutputStream err(stderr);
+        const std::unique_ptr<ConsoleOutput> output =
+            makeStationOutput(options.json, image, ports.targets, out, err);
+        StationRun station(ports.targets, image, {options.count, options.goneAfter, recordFile}, *output);
+        QObject::connect(&stopSignals, &StopSignals::stopRequested, &station, &StationRun::stopAll);
+        const int status = station.exec();
+        finished(out, status == 0 && err.failed() ? 1 : status);
+    }
+    const std::unique_ptr<ConsoleOutput> output = makeRunOutput(options.json, image, ports.targets, out);
+    UpdateRun run(ports.targets, image, options.identifyLimit, recordFile, *output);
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &run, &UpdateRun::stopAll);
     finished(out, run.exec());
 }

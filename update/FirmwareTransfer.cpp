@@ -36,6 +36,7 @@ void UpdateEngine::SendFirmware() {
     QByteArray announcement("OK");
     announcement.append(char(SectorCount));
     io.MSComm1.Output(announcement);
+    events->announced(SectorCount);
 
     session.RxBuffer.clear();
     int BlocksSent = 0;
@@ -73,12 +74,14 @@ void UpdateEngine::SendFirmware() {
             ++BlocksSent;
             io.display.setProgressValue(BlocksSent);
             showPercent(BlocksSent, SectorCount * ModuleLine::BlocksPerSector);
+            events->blockSent(BlocksSent, SectorCount * ModuleLine::BlocksPerSector);
         }
         if (stopped()) {
             endStopped();
             return;
         }
         io.display.setStatusText(QStringLiteral("Writing Sector") + number(sector));
+        events->writingSector(sector);
     }
 
     // The end mark must lead what arrived from the last block on.
@@ -95,9 +98,11 @@ void UpdateEngine::showPercent(int blocksSent, int totalBlocks) {
 
 void UpdateEngine::succeed() {
     finish(SessionOutcome::Success);
+    events->endMark();
     image.clear();
     io.Timer1.setEnabled(false);
     warte(2);
+    events->settled();
     io.display.setStatusText(QString());
     io.display.setActivityForeColor(Colours::Green);
     io.display.showState(DisplayState::Success);
@@ -123,6 +128,7 @@ void UpdateEngine::onTimeOut() {
     ++session.ErrorCount;
     if (session.ErrorCount <= TimeOutsAllowed) {
         io.display.showState(DisplayState::Error);
+        events->restarting(session.ErrorCount);
         warte(2);
         if (stopped()) {
             endStopped();

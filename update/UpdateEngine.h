@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FirmwareImage.h"
+#include "SessionEvents.h"
 #include "SessionState.h"
 
 #include <QObject>
@@ -46,6 +47,13 @@ struct SessionReport {
     QString message; // what the operator was told, empty on success
 };
 
+// One probe outside a session: what came back within one pass of the probing loop.
+struct ProbeAnswer {
+    enum class Kind { Nothing, SwitchOff, Module };
+    Kind kind = Kind::Nothing;
+    QString type; // the module's type code, for Module
+};
+
 // One update from the Update command to its end: module identification, the transfer
 // with its automatic restarts, the communication test, and the receive handling, waits
 // and elapsed time they run on.
@@ -71,11 +79,26 @@ public:
     // session sends this snapshot instead of asking SelectFirmwareFile. The file is watched
     // from the moment it was read: it must not change before the first block goes out.
     void useImage(const FirmwareImage& snapshot) { presetImage = snapshot; }
+    // The same for a snapshot already seen to stand still for FirmwareImage::StillSeconds after it
+    // was read (a station's): it is whole, so a session sends it whatever happens to the file later.
+    void useSettledImage(const FirmwareImage& snapshot) {
+        presetImage = snapshot;
+        presetSettled = true;
+    }
     // Probing gives up after this many seconds (0: never, as in the window).
     void setIdentifyLimit(double seconds) { identifyLimit = seconds; }
     // After the end mark the module needs its 2 s settle pause with the line open; the 3 s
     // success display that follows is for an operator's eyes only (the window's).
     void setSuccessDisplay(bool shown) { successDisplay = shown; }
+    // Who is told what happens in each session (nobody by default); not owned.
+    void setEvents(SessionEvents* observer) { events = observer ? observer : &noEvents; }
+    // Asked once a module has answered with its type, before anything is sent to it: false ends
+    // the session there, recorded as interrupted, with no box and nothing sent.
+    void setModuleGate(std::function<bool(const QString& type)> gate) { moduleGate = std::move(gate); }
+    // One probe and the waits of one pass of the probing loop, outside a session: "XX" (the
+    // setup switch is off) after the first wait, else a type code or nothing after the second.
+    // A stop asked for meanwhile ends the waits early and gives nothing.
+    ProbeAnswer probeOnce();
     // Ends the running session at its next wait; safe to call from another thread.
     void interrupt();
     // The program ends in the middle of a session and will not return into it: the report says
@@ -116,7 +139,10 @@ private:
         UpdateEngine& engine;
     };
 
+    static bool acceptedType(const QByteArray& answer);
+    void runUpdate();
     bool identifyModule();
+    void sendProbe();
     void observeImages();
     bool loadImage();
     bool holdImageUntil(double until);
@@ -136,6 +162,9 @@ private:
     void finish(SessionOutcome outcome, const QString& message = QString());
 
     EngineSeams io;
+    SessionEvents noEvents;
+    SessionEvents* events = &noEvents;
+    std::function<bool(const QString&)> moduleGate;
     SessionState session;
     QString firmwarePath;
     FirmwareImage image;
@@ -147,6 +176,7 @@ private:
     // FirmwareImage::StillSeconds when the first block of the first attempt goes out.
     double stillSince = 0;
     bool imageChecked = false;
+    bool presetSettled = false;
     double identifyLimit = 0;
     bool successDisplay = true;
     bool active = false;

@@ -20,7 +20,14 @@ UpdateEngine::UpdateEngine(const EngineSeams& seams, QObject* parent)
 }
 
 void UpdateEngine::StartUpdate() {
-    const SessionScope scope(*this);
+    {
+        const SessionScope scope(*this);
+        runUpdate();
+    }
+    events->finished(report);
+}
+
+void UpdateEngine::runUpdate() {
     io.display.setBusyCursor(true);
     session.ErrorCount = 0;
     session.resetElapsed();
@@ -60,6 +67,7 @@ bool UpdateEngine::identifyModule() {
     const double probingSince = io.clock.seconds();
     for (;;) {
         io.events.runPending();
+        events->probing();
         for (;;) {
             if (!stopped() && !io.MSComm1.PortOpen())
                 stopReason = int(Stop::LineLost);
@@ -77,14 +85,13 @@ bool UpdateEngine::identifyModule() {
                 backToReady();
                 return false;
             }
-            session.RxBuffer.clear();
-            discardUnreadInput();
-            io.MSComm1.Output(ModuleProbe);
+            sendProbe();
             warte(0.2);
             if (!session.RxBuffer.startsWith("XX"))
                 break;
             // The module echoes the probe while its setup switch is off.
             io.display.showState(DisplayState::Warning);
+            events->switchOff();
         }
         io.display.showState(DisplayState::Checking);
         warte(1);
@@ -93,11 +100,48 @@ bool UpdateEngine::identifyModule() {
         session.LastTick = io.clock.ticks();
         io.Timer1.setEnabled(true);
         const QByteArray answer = session.RxBuffer.left(2);
-        if (answer == "AA" || answer == "AB" || answer == "AC" || answer == "UP") {
-            report.module = QString::fromLatin1(answer);
-            return true;
+        if (!acceptedType(answer))
+            continue;
+        report.module = QString::fromLatin1(answer);
+        if (moduleGate && !moduleGate(report.module)) {
+            finish(SessionOutcome::Interrupted,
+                   QStringLiteral("The module on %1 was not updated: no new update may start.")
+                       .arg(io.MSComm1.describePort()));
+            backToReady();
+            return false;
         }
+        events->identified(report.module);
+        return true;
     }
+}
+
+bool UpdateEngine::acceptedType(const QByteArray& answer) {
+    return answer == "AA" || answer == "AB" || answer == "AC" || answer == "UP";
+}
+
+void UpdateEngine::sendProbe() {
+    session.RxBuffer.clear();
+    discardUnreadInput();
+    io.MSComm1.Output(ModuleProbe);
+}
+
+ProbeAnswer UpdateEngine::probeOnce() {
+    ProbeAnswer result;
+    if (stopped() || !io.MSComm1.PortOpen())
+        return result;
+    sendProbe();
+    warte(0.2);
+    if (session.RxBuffer.startsWith("XX")) {
+        result.kind = ProbeAnswer::Kind::SwitchOff;
+        return result;
+    }
+    warte(1);
+    const QByteArray answer = session.RxBuffer.left(2);
+    if (!stopped() && acceptedType(answer)) {
+        result.kind = ProbeAnswer::Kind::Module;
+        result.type = QString::fromLatin1(answer);
+    }
+    return result;
 }
 
 // The image files are watched from the Update command on: a copy still under way that
@@ -120,6 +164,7 @@ bool UpdateEngine::loadImage() {
         // Read before the session began and watched since: the session's start is a later
         // point, so counting from it can only ask for more stillness, never for less.
         stillSince = sessionStart;
+        imageChecked = presetSettled;
     } else {
         firmwarePath = io.SelectFirmwareFile(ImagePattern);
         io.display.setFileName(firmwarePath);

@@ -12,6 +12,7 @@
 #include "SerialControl.h"
 #include "SilentListener.h"
 #include "SimWorld.h"
+#include "StationFigures.h"
 #include "SystemClock.h"
 #include "UpdateEngine.h"
 #include "WindowProcess.h"
@@ -494,6 +495,8 @@ int driver() {
     commandLineFigures(rows);
     networkFigures(rows);
     networkStartFigure(rows);
+    for (const StationFigure& figure : stationFigures(QCoreApplication::applicationFilePath()))
+        rows.push_back({figure.figure, figure.value, figure.target, figure.met});
 
     bool all = true;
     std::printf("%-42s %-28s %-26s %s\n", "Figure", "Measured", "Target", "Meets");
@@ -517,6 +520,15 @@ int main(int argc, char* argv[]) {
         return startUp();
     if (mode == "--idle" || mode == "--probe")
         return quietWindow(mode == "--probe");
+    if (mode == "--station-memory")
+        return stationMemory();
+    if (mode == "--station") {
+        // Only the station's figures.
+        for (const StationFigure& row : stationFigures(QCoreApplication::applicationFilePath()))
+            std::printf("%-48s %-34s %-20s %s\n", qPrintable(row.figure), qPrintable(row.value),
+                        qPrintable(row.target), row.met ? "yes" : "NO");
+        return 0;
+    }
     if (mode == "--network" || mode == "--network-start") {
         // Only the figures over the network, for a quick look after a change of the network code.
         std::vector<Row> rows;

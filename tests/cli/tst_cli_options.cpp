@@ -40,6 +40,49 @@ private slots:
         QTest::newRow("comtest with json")
             << QStringList{"--comtest", "COM1", "--json"} << "--comtest takes no";
         QTest::newRow("comtest and list") << QStringList{"--comtest", "COM1", "--list-ports"} << "together";
+        QTest::newRow("station with comtest")
+            << QStringList{"--station", "--comtest", "COM1"} << "--station cannot be given with --comtest";
+        QTest::newRow("station with list-ports")
+            << QStringList{"--station", "--list-ports"} << "--station cannot be given with --list-ports";
+        QTest::newRow("station with identify-timeout")
+            << QStringList{"--station", "--identify-timeout", "5", "COM1"}
+            << "--station cannot be given with --identify-timeout";
+        QTest::newRow("station without a port") << QStringList{"--station"} << "no PORT";
+        QTest::newRow("count without station")
+            << QStringList{"--count", "3", "COM1"} << "--count is an option of --station";
+        QTest::newRow("gone-after without station")
+            << QStringList{"--gone-after", "9", "COM1"} << "--gone-after is an option of --station";
+        for (const char* count : {"0", "-1", "2.5", "many", "", "99999999999"})
+            QTest::addRow("count '%s'", count) << QStringList{"--station", "--count", count, "COM1"}
+                                               << QString("--count: '%1' is not a whole number").arg(count);
+        // Below two probe intervals a module restarting after its update would pass for gone.
+        for (const char* seconds : {"2.39", "0", "-5", "nan", "inf", "soon", "", "604801"})
+            QTest::addRow("gone-after '%s'", seconds)
+                << QStringList{"--station", "--gone-after", seconds, "COM1"}
+                << QString("--gone-after: '%1' is not a number of seconds from 2.4").arg(seconds);
+        QTest::newRow("two counts") << QStringList{"--station", "--count", "1", "--count", "2", "COM1"}
+                                    << "--count is given more than once";
+    }
+
+    void stationAccepted_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("goneAfter");
+        QTest::newRow("defaults") << QStringList{"--station", "COM1", "COM2"} << 0 << 5.0;
+        QTest::newRow("the least gone-after, two probes")
+            << QStringList{"--station", "--gone-after", "2.4", "COM1"} << 0 << 2.4;
+        QTest::newRow("count and json")
+            << QStringList{"--station", "--json", "--count", "200", "COM1"} << 200 << 5.0;
+    }
+    void stationAccepted() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, count);
+        QFETCH(double, goneAfter);
+        const CliParse parse = parseCliArguments(QStringList{"kestrune-update"} + arguments);
+        QVERIFY2(parse.error.isEmpty(), qPrintable(parse.error));
+        QCOMPARE(parse.options.mode, CliOptions::Mode::Station);
+        QCOMPARE(parse.options.count, count);
+        QCOMPARE(parse.options.goneAfter, goneAfter);
     }
     void refused() {
         QFETCH(QStringList, arguments);

@@ -15,6 +15,12 @@ ImageFile::ImageFile(std::string path)
         tempPath_ = path_ + ".tmp." + std::to_string(getpid());
 }
 
+void ImageFile::setPath(std::string path) {
+    discard();
+    path_ = std::move(path);
+    tempPath_ = path_.empty() ? std::string() : path_ + ".tmp." + std::to_string(getpid());
+}
+
 ImageFile::~ImageFile() {
     discard();
 }

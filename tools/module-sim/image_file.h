@@ -22,6 +22,8 @@ public:
     void discard();
 
     const std::string& path() const { return path_; }
+    // Where the next image goes (an image under way is dropped).
+    void setPath(std::string path);
 
 private:
     std::string path_;

@@ -51,6 +51,7 @@ Module::Module(const Options& options, Line& line)
 }
 
 void Module::start() {
+    putOn(0);
     if (options_.comtest) {
         state_ = State::Comtest;
         nextUpAt_ = monotonicNow();
@@ -169,9 +170,15 @@ void Module::resetParser() {
 // --- identification and transfer -------------------------------------------------------------
 
 void Module::answerProbe() {
-    ++probes_;
+    const Presence where = presence();
     logEvent("probe");
-    const std::string answer = cased(probes_ <= options_.xxProbes ? "XX" : options_.type);
+    if (where == Presence::Away || where == Presence::Empty) {
+        logEvent("probe unanswered");
+        return;
+    }
+    ++probes_;
+    const bool switchedOff = where == Presence::SwitchedOff || probes_ <= options_.xxProbes;
+    const std::string answer = cased(switchedOff ? "XX" : currentType());
     if (!line_.pause(options_.answerDelay))
         return;
     send(answer);
@@ -181,6 +188,9 @@ void Module::answerProbe() {
 }
 
 void Module::announce(uint8_t sectors) {
+    const Presence where = presence();
+    if (where == Presence::Away || where == Presence::Empty)
+        return; // nobody on the lead to hear it
     if (sectors == 0) {
         logEvent("announce 0 ignored");
         return;
@@ -254,7 +264,63 @@ void Module::finishTransfer() {
     transferOpen_ = false;
     if (image_.commit())
         logEvent("saved %s", image_.path().c_str());
+    if (options_.modulesLeave && endedAt_ < 0) {
+        endedAt_ = monotonicNow();
+        told_ = Presence::Staying;
+        logEvent("module %d stays", module_ + 1);
+    }
     countSession();
+}
+
+// --- the lead --------------------------------------------------------------------------------
+
+Module::Presence Module::presence() {
+    if (endedAt_ < 0)
+        return Presence::Present;
+    const double since = monotonicNow() - endedAt_;
+    Presence now = Presence::Staying;
+    if (since >= options_.stay + options_.switchOff + options_.away)
+        now = module_ + 1 < options_.lead ? Presence::Present : Presence::Empty;
+    else if (since >= options_.stay + options_.switchOff)
+        now = Presence::Away;
+    else if (since >= options_.stay)
+        now = Presence::SwitchedOff;
+    if (now == Presence::Present) {
+        putOn(module_ + 1);
+        return now;
+    }
+    if (now != told_) {
+        told_ = now;
+        if (now == Presence::SwitchedOff)
+            logEvent("module %d switch off", module_ + 1);
+        else if (now == Presence::Away)
+            logEvent("module %d away", module_ + 1);
+        else if (now == Presence::Empty)
+            logEvent("lead empty");
+    }
+    return now;
+}
+
+void Module::putOn(int index) {
+    module_ = index;
+    endedAt_ = -1.0;
+    told_ = Presence::Present;
+    probes_ = 0;
+    image_.setPath(imagePath(index));
+    if (options_.modulesLeave)
+        logEvent("module %d on", index + 1);
+}
+
+const std::string& Module::currentType() const {
+    return options_.types.empty() ? options_.type : options_.types[size_t(module_) % options_.types.size()];
+}
+
+std::string Module::imagePath(int index) const {
+    std::string path = options_.out;
+    const size_t mark = path.find("%d");
+    if (mark != std::string::npos && options_.modulesLeave)
+        path.replace(mark, 2, std::to_string(index + 1));
+    return path;
 }
 
 void Module::backToIdle() {

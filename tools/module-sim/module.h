@@ -54,6 +54,14 @@ private:
     void backToIdle();
     void countSession();
 
+    // Where the module on the lead is after its end mark; the next one is put on once the
+    // last one's away time is over.
+    enum class Presence { Present, Staying, SwitchedOff, Away, Empty };
+    Presence presence();
+    void putOn(int index);
+    const std::string& currentType() const;
+    std::string imagePath(int index) const;
+
     std::string cased(const std::string& text) const;
     void send(const std::string& bytes);
     void sendNoise();
@@ -86,6 +94,10 @@ private:
     int completed_ = 0;
     bool finished_ = false;
     bool hangup_ = false;
+
+    int module_ = 0;        // index of the module on the lead
+    double endedAt_ = -1.0; // when it sent its end mark; negative: not yet
+    Presence told_ = Presence::Present;
 
     std::vector<uint8_t> garbageBytes_;
     std::mt19937 random_{0x6b75u}; // fixed seed: the same noise on every run

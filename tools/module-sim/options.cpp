@@ -46,6 +46,22 @@ bool isPrintableAscii(const std::string& text) {
     return true;
 }
 
+bool parseTypes(const std::string& text, std::vector<std::string>& types) {
+    types.clear();
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string code =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (code.empty() || code.size() > kMaxTypeLength || !isPrintableAscii(code))
+            return false;
+        types.push_back(code);
+        if (comma == std::string::npos)
+            return true;
+        start = comma + 1;
+    }
+}
+
 } // namespace
 
 ParseResult parseOptions(int argc, char** argv, Options& options, std::string& error) {
@@ -155,6 +171,26 @@ ParseResult parseOptions(int argc, char** argv, Options& options, std::string& e
             ok = flag(options.comtest);
         } else if (name == "--quiet") {
             ok = flag(options.quiet);
+        } else if (name == "--lead") {
+            ok = count(kMaxCount, options.lead);
+            if (ok && options.lead < 1) {
+                error = "option --lead: a lead holds at least 1 module";
+                ok = false;
+            }
+            options.modulesLeave = true;
+        } else if (name == "--stay") {
+            ok = seconds(options.stay);
+            options.modulesLeave = true;
+        } else if (name == "--switch-off") {
+            ok = seconds(options.switchOff);
+            options.modulesLeave = true;
+        } else if (name == "--away") {
+            ok = seconds(options.away);
+            options.modulesLeave = true;
+        } else if (name == "--types") {
+            ok = takeValue() && parseTypes(value, options.types);
+            if (!ok && error.empty())
+                error = "option --types: give codes of 1 to 16 printable characters, separated by commas";
         } else {
             error = "unknown option '" + name + "'";
             ok = false;
@@ -210,6 +246,19 @@ Module behaviour:
                            with OK (other replies are ignored); probes and
                            announcements are not answered in this mode
 
+A lead of modules (a production line; without these one module stays for good):
+  --lead N                 N modules are put on the line in turn (default 1)
+  --stay S                 after its end mark a module keeps answering probes with
+                           its type for S seconds
+  --switch-off S           then it answers XX for S seconds (switch turned off)
+  --away S                 then it answers nothing for S seconds (taken off the
+                           lead); then the next module answers. After the last
+                           one the lead stays empty
+  --types A,B,...          the type of each module in turn, repeating (default:
+                           --type for all)
+  With a lead, a %d in --out is replaced by the module's number (1, 2, ...),
+  so each module keeps its own image.
+
 Fault injection:
   --drop-request K         do not send the request for sector K (0 is the one
                            that answers the announcement), once; give it again
@@ -242,6 +291,8 @@ Events on standard error, one a line:
   request K | drop request K | sector K received |
   discard sector K (B bytes) | no data for sector K | end | drop end |
   flood end N | saved FILE | comtest up | comtest ok |
+  module N on | module N stays | module N switch off | module N away |
+  lead empty | probe unanswered |
   comtest reply 0xNN ignored | hangup | exit
 Problems are reported on lines starting with "error: ".
 

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 // Everything the command line can set. The defaults describe a healthy module answering promptly.
 struct Options {
@@ -23,6 +24,13 @@ struct Options {
     int hangupAfterSector = -1;
     bool comtest = false;
     bool quiet = false;
+    // A lead that modules are put on and taken off in turn, as on a production line.
+    int lead = 1;                   // modules in turn
+    double stay = 0;                // after its end mark a module keeps answering probes this long
+    double switchOff = 0;           // then answers "XX" this long (its setup switch turned off)
+    double away = 0;                // then is silent this long (taken off), before the next answers
+    std::vector<std::string> types; // the type of each module in turn, repeating; empty: --type
+    bool modulesLeave = false;      // any of the above given: a module leaves after its end mark
 };
 
 enum class ParseResult { Run, Help, Error };
