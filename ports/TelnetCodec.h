@@ -82,6 +82,11 @@ public:
     // The server said WONT or DONT BINARY: it would treat the data as text (CR NUL, CR LF) and
     // could change image bytes such as 0D 00 on their way to the module.
     bool binaryRefused() const { return refusedBinary; }
+    // The server agreed to BINARY both ways (it sent WILL BINARY and DO BINARY): 8-bit data
+    // pass unchanged in either direction.
+    bool binaryAgreed() const {
+        return us[Telnet::OptionBinary] == State::Yes && him[Telnet::OptionBinary] == State::Yes;
+    }
     // The server's signature, when it sent one (raw bytes, as received).
     const QByteArray& signature() const { return serverSignature; }
     // Which settings the server acknowledged, with their values, and which not (yet).

@@ -10,6 +10,7 @@
 #include "SilentListener.h"
 #include "SimWorld.h"
 #include "SystemClock.h"
+#include "UpdateEngine.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -50,6 +51,8 @@ struct Rig {
     QByteArray received;
     QList<int> commEvents;
     int linesLost = 0;
+    // Runs after each receive event was taken, when set.
+    std::function<void()> whileReceiving;
     NetworkControl control;
 
     explicit Rig(const QString& scheme, EventPass* events = nullptr, const Clock* time = nullptr)
@@ -66,6 +69,8 @@ struct Rig {
             commEvents << control.CommEvent();
             if (control.CommEvent() == SerialControl::comEvReceive)
                 received += control.Input();
+            if (whileReceiving)
+                whileReceiving();
         });
         QObject::connect(&control, &SerialControl::lineLost, [this] { ++linesLost; });
     }
@@ -75,6 +80,36 @@ struct Rig {
     void send(const QByteArray& bytes) {
         peer->write(bytes);
         peer->flush();
+    }
+    // The session is under way: an announcement went out and the module's first answer was due.
+    void underWay() {
+        control.Output(QByteArray("OK\x03"));
+        QTest::qWait(int(NetworkControl::FirstAnswerDueSeconds * 1000) + 50);
+    }
+};
+
+// A server whose first `closes` connections (every one when negative) get `said` and are
+// closed at once, as a device server does while the device is held through another of its
+// ports; a later connection stays, and what comes over it is kept.
+struct BusyServer {
+    QTcpServer server;
+    int connections = 0;
+    QPointer<QTcpSocket> kept;
+    QByteArray wire;
+
+    BusyServer(const QByteArray& said, int closes) {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, [this, said, closes] {
+            QTcpSocket* client = server.nextPendingConnection();
+            ++connections;
+            if (closes < 0 || connections <= closes) {
+                client->write(said);
+                client->disconnectFromHost();
+                return;
+            }
+            kept = client;
+            QObject::connect(client, &QTcpSocket::readyRead, [this, client] { wire += client->readAll(); });
+        });
     }
 };
 
@@ -108,6 +143,10 @@ private slots:
     void aFloodKeepsOnlyTheNewestBytes();
     void serverGoesAway_data();
     void serverGoesAway();
+    void serverClosesAtOnce_data();
+    void serverClosesAtOnce();
+    void binaryAgreement_data();
+    void binaryAgreement();
     void portDetails_data();
     void portDetails();
     void outputIsPacedOnTheLineClock_data();
@@ -309,6 +348,10 @@ void TestNetworkControl::serverGoesAway_data() {
                                                                 << "refuse ff fc 00";
     QTest::newRow("RFC 2217: the server refuses our BINARY (DONT)") << "rfc2217"
                                                                     << "refuse ff fe 00";
+    // The end mark and the close reach the client while it still handles the bytes before them,
+    // so no read event announces the mark: only the read before the close hands it on.
+    QTest::newRow("raw: sent and closed while a receive is still handled") << "socket"
+                                                                           << "nested";
 }
 
 void TestNetworkControl::serverGoesAway() {
@@ -316,9 +359,20 @@ void TestNetworkControl::serverGoesAway() {
     QFETCH(QString, how);
     Rig rig(scheme);
     QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    rig.underWay();
     QElapsedTimer took;
     took.start();
-    if (how == QLatin1String("output")) {
+    bool handled = false;
+    if (how == QLatin1String("nested")) {
+        rig.whileReceiving = [&] {
+            if (std::exchange(handled, true))
+                return;
+            rig.send("EN");
+            rig.peer->close();
+            QTest::qWait(200);
+        };
+        rig.send("OK");
+    } else if (how == QLatin1String("output")) {
         QTimer::singleShot(200, rig.peer, [&] { rig.peer->close(); });
         for (int k = 0; k < 3; ++k) // the third waits for a block's line time
             rig.control.Output(QByteArray(blockSize, char(k)));
@@ -332,7 +386,9 @@ void TestNetworkControl::serverGoesAway() {
     }
     QVERIFY(QTest::qWaitFor([&] { return rig.linesLost > 0; }, 2000));
     QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
-    QCOMPARE(rig.received, QByteArray(how == QLatin1String("sent") ? "EN" : ""));
+    QCOMPARE(rig.received, QByteArray(how == QLatin1String("sent")     ? "EN"
+                                      : how == QLatin1String("nested") ? "OKEN"
+                                                                       : ""));
     QVERIFY(!rig.control.PortOpen());
     QCOMPARE(rig.commEvents.last(), SerialControl::comEventLineLost);
     QCOMPARE(rig.control.CommEvent(), SerialControl::comEventLineLost);
@@ -353,6 +409,93 @@ void TestNetworkControl::serverGoesAway() {
     QTest::qWait(50);
     QCOMPARE(rig.commEvents, events);
     QCOMPARE(rig.linesLost, 1);
+}
+
+void TestNetworkControl::serverClosesAtOnce_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QByteArray>("said");
+    QTest::addColumn<int>("closes");    // connections closed at once; -1: all
+    QTest::addColumn<QString>("cause"); // of the lost line; empty: the line stands
+    const QByteArray busy("Port's device already in use\r\n");
+    QTest::newRow("raw, busy for good: the server's words")
+        << "socket" << busy << -1 << "the server closed the connection: Port's device already in use";
+    QTest::newRow("RFC 2217, busy for good: words among Telnet commands, escaped, cut at 200")
+        << "rfc2217" << hex("ff fb 03") + "\x1b[2J" + QByteArray(300, 'a') + "\nmore" << -1
+        << "the server closed the connection: \\x1b[2J" + QString(196, u'a');
+    QTest::newRow("closed without a word")
+        << "socket" << QByteArray() << -1 << "the server closed the connection";
+    QTest::newRow("RFC 2217, released after two closes: the line stands") << "rfc2217" << busy << 2 << "";
+}
+
+// Probed as a session probes, every 1.2 s from the open.
+void TestNetworkControl::serverClosesAtOnce() {
+    QFETCH(QString, scheme);
+    QFETCH(QByteArray, said);
+    QFETCH(int, closes);
+    QFETCH(QString, cause);
+    BusyServer busy(said, closes);
+    const QString address = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(busy.server.serverPort());
+    SystemClock clock;
+    QtEventPass pass;
+    NetworkControl control(pass, clock, [&](int) { return address; });
+    int linesLost = 0;
+    connect(&control, &SerialControl::lineLost, [&] { ++linesLost; });
+    QElapsedTimer took;
+    took.start();
+    QVERIFY2(control.setPortOpen(true), qPrintable(control.openFailureText()));
+    QTimer probing;
+    connect(&probing, &QTimer::timeout, [&] { control.Output(UpdateEngine::ModuleProbe); });
+    control.Output(UpdateEngine::ModuleProbe);
+    probing.start(1200);
+    if (cause.isEmpty()) {
+        QVERIFY(QTest::qWaitFor([&] { return busy.wire.contains(UpdateEngine::ModuleProbe); }, 3000));
+        QVERIFY(control.PortOpen());
+        QCOMPARE(linesLost, 0);
+        QCOMPARE(busy.connections, 3);
+        return;
+    }
+    QVERIFY(QTest::qWaitFor([&] { return linesLost > 0; }, 5000));
+    // Made again for 3 s from the first close, not longer.
+    QVERIFY2(took.elapsed() >= NetworkControl::ReconnectForMs &&
+                 took.elapsed() < NetworkControl::ReconnectForMs + 700,
+             qPrintable(QString::number(took.elapsed())));
+    QVERIFY2(busy.connections >= 5, qPrintable(QString::number(busy.connections)));
+    QCOMPARE(control.lineLossCause(), cause);
+    QVERIFY(!control.PortOpen());
+    QTest::qWait(300); // and then left alone
+    const int connections = busy.connections;
+    QTest::qWait(300);
+    QCOMPARE(busy.connections, connections);
+    QCOMPARE(linesLost, 1);
+}
+
+void TestNetworkControl::binaryAgreement_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<bool>("agreed");
+    QTest::newRow("RFC 2217: never answers an option") << "rfc2217" << QByteArray() << false;
+    QTest::newRow("RFC 2217: agrees only WILL BINARY") << "rfc2217" << hex("ff fb 00") << false;
+    QTest::newRow("RFC 2217: agrees only DO BINARY") << "rfc2217" << hex("ff fd 00") << false;
+    QTest::newRow("RFC 2217: agrees both ways") << "rfc2217" << hex("ff fd 00 ff fb 00") << true;
+    QTest::newRow("RFC 2217: agrees, then WONT BINARY before any image byte")
+        << "rfc2217" << hex("ff fb 00 ff fd 00 ff fc 00") << false;
+    QTest::newRow("raw: nothing to agree") << "socket" << QByteArray() << true;
+}
+
+// What the check before the announcement reads; the line itself stays: the probe is plain text.
+void TestNetworkControl::binaryAgreement() {
+    QFETCH(QString, scheme);
+    QFETCH(QByteArray, answers);
+    QFETCH(bool, agreed);
+    Rig rig(scheme);
+    QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    rig.control.Output(UpdateEngine::ModuleProbe);
+    rig.send(answers + "AA");
+    QVERIFY(QTest::qWaitFor([&] { return rig.received == "AA"; }, 2000));
+    QCOMPARE(rig.control.refusesImageBytes(),
+             agreed ? QString() : QStringLiteral("the server did not agree to binary transmission"));
+    QVERIFY(rig.control.PortOpen());
+    QCOMPARE(rig.linesLost, 0);
 }
 
 void TestNetworkControl::portDetails_data() {
@@ -396,17 +539,25 @@ void TestNetworkControl::portDetails() {
 
 void TestNetworkControl::outputIsPacedOnTheLineClock_data() {
     QTest::addColumn<QString>("scheme");
-    QTest::newRow("raw") << "socket";
+    QTest::addColumn<int>("pauseMs"); // after a probe, before the sector
+    QTest::newRow("raw") << "socket" << 0;
     // Doubled on the wire, an erased block is twice the bytes but the same line time.
-    QTest::newRow("RFC 2217, erased flash") << "rfc2217";
+    QTest::newRow("RFC 2217, erased flash") << "rfc2217" << 0;
+    // The line was idle: that time is gone, not credit for the sector's blocks.
+    QTest::newRow("raw, after 10 s of silence") << "socket" << 10000;
 }
 
 void TestNetworkControl::outputIsPacedOnTheLineClock() {
     QFETCH(QString, scheme);
+    QFETCH(int, pauseMs);
     SimulatedNetworkPass pass;
     Rig rig(scheme, &pass, &pass.world);
     QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
     pass.simulated = true;
+    if (pauseMs > 0) {
+        rig.control.Output(UpdateEngine::ModuleProbe);
+        pass.world.runOnce(pauseMs);
+    }
     int sleeps = 0;
     pass.world.onSleep = [&](int) { ++sleeps; };
     const qint64 start = pass.world.now();
@@ -422,7 +573,8 @@ void TestNetworkControl::outputIsPacedOnTheLineClock() {
     }
     QVERIFY2(sleeps <= 8, qPrintable(QStringLiteral("%1 sleeps: it spins").arg(sleeps)));
     pass.simulated = false;
-    const qsizetype onWire = (scheme == QLatin1String("rfc2217") ? 2 : 1) * 4 * blockSize;
+    const qsizetype onWire = (scheme == QLatin1String("rfc2217") ? 2 : 1) * 4 * blockSize +
+                             (pauseMs > 0 ? UpdateEngine::ModuleProbe.size() : 0);
     QVERIFY(QTest::qWaitFor([&] { return rig.wire.size() >= onWire; }, 3000));
 }
 
