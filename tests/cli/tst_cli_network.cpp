@@ -1,9 +1,12 @@
 // The real kestrune-update through a real ser2net, raw TCP and RFC 2217, module simulator at
-// wire rate behind it: an image full of 0xFF delivered byte for byte, and a server that dies
-// mid-sector ending the session as a lost line.
+// wire rate behind it: an image full of 0xFF delivered byte for byte, a server that dies
+// mid-sector ending the session as a lost line, a device held through another accepter; and
+// against Telnet servers that never agree to binary transmission, and nine silent network COMs.
 
 #include "Ser2Net.h"
+#include "SilentListener.h"
 #include "SimulatorProcess.h"
+#include "TelnetPeer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,6 +20,7 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(Ser2Net::Kind)
+Q_DECLARE_METATYPE(TelnetPeer::Agrees)
 
 namespace {
 
@@ -39,8 +43,9 @@ struct NetworkBench {
     QString received;
     QProcess cli;
 
-    // Starts the simulator on a pseudo-terminal and ser2net in front of it; an error text or empty.
-    QString start(Ser2Net::Kind kind) {
+    // Starts the simulator on a pseudo-terminal and ser2net in front of it (with `monitor`, a
+    // second, raw accepter on the same device: line 1); an error text or empty.
+    QString start(Ser2Net::Kind kind, bool monitor = false) {
         image = dir.filePath(QStringLiteral("QVL-GEN1.bin"));
         received = dir.filePath(QStringLiteral("received.bin"));
         QFile file(image);
@@ -50,7 +55,12 @@ struct NetworkBench {
         const QString line = dir.filePath(QStringLiteral("line"));
         if (simulator.start({"--wire-rate", "--quiet", "--out", received, "--link", line}).isEmpty())
             return QStringLiteral("module-sim did not start");
-        return server.start({{line, kind}});
+        return server.start(monitor ? QList<Ser2Net::Line>{{line, kind}, {line, Ser2Net::Kind::Raw}}
+                                    : QList<Ser2Net::Line>{{line, kind}});
+    }
+    QJsonObject firstPort() {
+        const QJsonObject json = QJsonDocument::fromJson(cli.readAllStandardOutput()).object();
+        return json.value(QStringLiteral("ports")).toArray().first().toObject();
     }
     void runCli(const QStringList& args) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -72,6 +82,12 @@ private slots:
     void serverKilledMidSector_data();
     void serverKilledMidSector();
     void listPortsTriesNetworkComs();
+    void deviceHeldThroughTheOtherAccepter_data();
+    void deviceHeldThroughTheOtherAccepter();
+    void binaryNeverAgreed_data();
+    void binaryNeverAgreed();
+    void listPortsWithNineSilentComs_data();
+    void listPortsWithNineSilentComs();
 };
 
 namespace {
@@ -197,6 +213,127 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
     // The operator's lines stay as written: no network address is taken for a device.
     QVERIFY(settings.open(QIODevice::ReadOnly));
     QVERIFY(settings.readAll().startsWith(written));
+}
+
+void TestCliNetwork::deviceHeldThroughTheOtherAccepter_data() {
+    QTest::addColumn<int>("heldMs"); // -1: for good
+    QTest::newRow("held for good: the server's words") << -1;
+    QTest::newRow("the monitor leaves after 1 s: the update goes through") << 1000;
+}
+
+// ser2net with a raw accepter (a monitor) and an RFC 2217 one on the same device.
+void TestCliNetwork::deviceHeldThroughTheOtherAccepter() {
+    QFETCH(int, heldMs);
+    if (!Ser2Net::unavailable().isEmpty())
+        QSKIP(qPrintable(Ser2Net::unavailable()));
+    NetworkBench bench;
+    const QString error = bench.start(Ser2Net::Kind::Rfc2217, true);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QTcpSocket monitor;
+    monitor.connectToHost(QHostAddress::LocalHost, bench.server.port(1));
+    QVERIFY(monitor.waitForConnected(3000));
+    QTest::qWait(200); // the device is opened for it
+    if (heldMs > 0)
+        QTimer::singleShot(heldMs, &monitor, [&] { monitor.disconnectFromHost(); });
+    bench.runCli({"--json", "--identify-timeout", "10", bench.server.address(0)});
+    QVERIFY(QTest::qWaitFor([&] { return bench.cli.state() == QProcess::NotRunning; }, 40000));
+    const QJsonObject port = bench.firstPort();
+    if (heldMs > 0) {
+        QCOMPARE(port.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
+        QFile received(bench.received);
+        QVERIFY(received.open(QIODevice::ReadOnly));
+        QVERIFY(received.readAll() == paddedImage());
+        return;
+    }
+    QCOMPARE(bench.cli.exitCode(), 1);
+    QCOMPARE(port.value(QStringLiteral("result")).toString(), QStringLiteral("line-lost"));
+    const QString message = port.value(QStringLiteral("message")).toString();
+    QVERIFY2(
+        message.contains(QLatin1String("the server closed the connection: Port's device already in use")),
+        qPrintable(message));
+}
+
+void TestCliNetwork::binaryNeverAgreed_data() {
+    QTest::addColumn<TelnetPeer::Agrees>("agrees");
+    QTest::newRow("never answers an option") << TelnetPeer::Agrees::Nothing;
+    QTest::newRow("agrees only WILL BINARY") << TelnetPeer::Agrees::OnlyWillBinary;
+}
+
+// The server answers the probe as a module would, and gets nothing else.
+void TestCliNetwork::binaryNeverAgreed() {
+    QFETCH(TelnetPeer::Agrees, agrees);
+    TelnetPeer peer(agrees);
+    NetworkBench bench;
+    bench.image = bench.dir.filePath(QStringLiteral("QVL-GEN1.bin"));
+    QFile file(bench.image);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(paddedImage()) == 65536);
+    file.close();
+    bench.runCli({"--json", "--identify-timeout", "5", peer.address()});
+    QVERIFY(QTest::qWaitFor([&] { return bench.cli.state() == QProcess::NotRunning; }, 15000));
+    QCOMPARE(bench.cli.exitCode(), 1);
+    const QJsonObject port = bench.firstPort();
+    QCOMPARE(port.value(QStringLiteral("result")).toString(), QStringLiteral("port-error"));
+    QVERIFY2(
+        port.value(QStringLiteral("message"))
+            .toString()
+            .endsWith(QLatin1String("did not agree to binary transmission; the module got no image byte.")),
+        qPrintable(port.value(QStringLiteral("message")).toString()));
+    QVERIFY2(peer.data().startsWith("XX") && QByteArray(peer.data()).replace('X', "").isEmpty(),
+             peer.data().left(64).toHex(' ').constData());
+}
+
+void TestCliNetwork::listPortsWithNineSilentComs_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("reason"); // of every row
+    // Connected at once, then nothing: each was opened again, one after another.
+    QTest::newRow("RFC 2217: take the connection, never answer an option")
+        << "rfc2217"
+        << "the server did not agree to binary transmission";
+    QTest::newRow("raw: never accept") << "socket"
+                                       << "did not answer within 3 s";
+}
+
+void TestCliNetwork::listPortsWithNineSilentComs() {
+    QFETCH(QString, scheme);
+    QFETCH(QString, reason);
+    std::vector<std::unique_ptr<TelnetPeer>> peers;
+    std::vector<std::unique_ptr<SilentListener>> silent;
+    QTemporaryDir dir;
+    QByteArray ports = "[Ports]\n";
+    for (int com = 1; com <= 9; ++com) {
+        quint16 port = 0;
+        if (scheme == QLatin1String("rfc2217")) {
+            peers.push_back(std::make_unique<TelnetPeer>(TelnetPeer::Agrees::Nothing));
+            port = peers.back()->port();
+        } else {
+            silent.push_back(std::make_unique<SilentListener>());
+            QVERIFY2(silent.back()->full, "could not fill the listener's queue");
+            port = silent.back()->port;
+        }
+        ports += QStringLiteral("COM%1=%2://127.0.0.1:%3\n").arg(com).arg(scheme).arg(port).toUtf8();
+    }
+    QVERIFY(QDir().mkpath(dir.filePath("Kestrune_Update_Utility")));
+    QFile settings(dir.filePath("Kestrune_Update_Utility/Kestrune_Update_Utility.ini"));
+    QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write(ports) == ports.size());
+    settings.close();
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    cli.setProcessEnvironment(environment);
+    QElapsedTimer took;
+    took.start();
+    cli.start(qEnvironmentVariable("KUU_CLI"), {"--list-ports"});
+    QVERIFY(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000));
+    QVERIFY2(took.elapsed() <= 6000, qPrintable(QString::number(took.elapsed())));
+    QStringList rows;
+    for (const QString& line : QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n'))
+        if (line.startsWith(QLatin1String("COM")))
+            rows << line;
+    QCOMPARE(rows.size(), 9);
+    for (const QString& row : rows)
+        QVERIFY2(row.contains(QLatin1String("  no: ")) && row.contains(reason) &&
+                     !row.contains(QLatin1String("yes")),
+                 qPrintable(row));
 }
 
 QTEST_GUILESS_MAIN(TestCliNetwork)
