@@ -20,7 +20,6 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(Ser2Net::Kind)
-Q_DECLARE_METATYPE(TelnetPeer::Agrees)
 
 namespace {
 
@@ -46,17 +45,40 @@ struct NetworkBench {
     // Starts the simulator on a pseudo-terminal and ser2net in front of it (with `monitor`, a
     // second, raw accepter on the same device: line 1); an error text or empty.
     QString start(Ser2Net::Kind kind, bool monitor = false) {
-        image = dir.filePath(QStringLiteral("QVL-GEN1.bin"));
-        received = dir.filePath(QStringLiteral("received.bin"));
-        QFile file(image);
-        if (!file.open(QIODevice::WriteOnly) || file.write(paddedImage()) != 65536)
+        if (!writeImage())
             return QStringLiteral("the image could not be written");
-        file.close();
         const QString line = dir.filePath(QStringLiteral("line"));
         if (simulator.start({"--wire-rate", "--quiet", "--out", received, "--link", line}).isEmpty())
             return QStringLiteral("module-sim did not start");
         return server.start(monitor ? QList<Ser2Net::Line>{{line, kind}, {line, Ser2Net::Kind::Raw}}
                                     : QList<Ser2Net::Line>{{line, kind}});
+    }
+    bool writeImage() {
+        image = dir.filePath(QStringLiteral("QVL-GEN1.bin"));
+        received = dir.filePath(QStringLiteral("received.bin"));
+        QFile file(image);
+        return file.open(QIODevice::WriteOnly) && file.write(paddedImage()) == 65536;
+    }
+    QString settingsFile() const {
+        return dir.filePath(QStringLiteral("Kestrune_Update_Utility/Kestrune_Update_Utility.ini"));
+    }
+    // --list-ports with `ports` as the [Ports] section: its rows by COM number (1 to 9).
+    QStringList listPorts(const QByteArray& ports) {
+        QDir().mkpath(dir.filePath(QStringLiteral("Kestrune_Update_Utility")));
+        QFile settings(settingsFile());
+        if (!settings.open(QIODevice::WriteOnly) || settings.write("[Ports]\n" + ports) < 0)
+            return {};
+        settings.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+        cli.setProcessEnvironment(environment);
+        cli.start(qEnvironmentVariable("KUU_CLI"), {"--list-ports"});
+        QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000);
+        QStringList rows(10);
+        for (const QString& line : QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n'))
+            if (line.startsWith(QLatin1String("COM")))
+                rows[line.mid(3, 1).toInt()] = line;
+        return rows;
     }
     QJsonObject firstPort() {
         const QJsonObject json = QJsonDocument::fromJson(cli.readAllStandardOutput()).object();
@@ -174,32 +196,13 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
     closed.listen(QHostAddress::LocalHost, 0);
     const quint16 refusing = closed.serverPort();
     closed.close();
-    QDir().mkpath(bench.dir.filePath("Kestrune_Update_Utility"));
-    QFile settings(bench.dir.filePath("Kestrune_Update_Utility/Kestrune_Update_Utility.ini"));
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    const QByteArray written =
-        QStringLiteral("[Ports]\nCOM5=%1\nCOM6=socket://127.0.0.1:%2\nCOM7=telnet://x:1\n")
-            .arg(bench.server.address(0))
-            .arg(refusing)
-            .toUtf8();
-    settings.write(written);
-    settings.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), bench.dir.path());
-    bench.cli.setProcessEnvironment(environment);
-    bench.cli.start(qEnvironmentVariable("KUU_CLI"), {"--list-ports"});
-    QVERIFY(bench.cli.waitForFinished(15000));
+    const QByteArray written = QStringLiteral("COM5=%1\nCOM6=socket://127.0.0.1:%2\nCOM7=telnet://x:1\n")
+                                   .arg(bench.server.address(0))
+                                   .arg(refusing)
+                                   .toUtf8();
+    const QStringList rows = bench.listPorts(written);
     QCOMPARE(bench.cli.exitCode(), 0);
-    const QString out = QString::fromUtf8(bench.cli.readAllStandardOutput());
-    QString com5, com6, com7;
-    for (const QString& line : out.split(u'\n')) {
-        if (line.startsWith(QLatin1String("COM5")))
-            com5 = line;
-        if (line.startsWith(QLatin1String("COM6")))
-            com6 = line;
-        if (line.startsWith(QLatin1String("COM7")))
-            com7 = line;
-    }
+    const QString &com5 = rows[5], &com6 = rows[6], &com7 = rows[7];
     QVERIFY2(
         com5.contains(bench.server.address(0)) &&
             com5.contains(
@@ -211,8 +214,9 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
              qPrintable(com6));
     QVERIFY2(com7.contains(QLatin1String("no: unknown scheme \"telnet\"")), qPrintable(com7));
     // The operator's lines stay as written: no network address is taken for a device.
+    QFile settings(bench.settingsFile());
     QVERIFY(settings.open(QIODevice::ReadOnly));
-    QVERIFY(settings.readAll().startsWith(written));
+    QVERIFY(settings.readAll().startsWith("[Ports]\n" + written));
 }
 
 void TestCliNetwork::deviceHeldThroughTheOtherAccepter_data() {
@@ -254,20 +258,17 @@ void TestCliNetwork::deviceHeldThroughTheOtherAccepter() {
 }
 
 void TestCliNetwork::binaryNeverAgreed_data() {
-    QTest::addColumn<TelnetPeer::Agrees>("agrees");
-    QTest::newRow("never answers an option") << TelnetPeer::Agrees::Nothing;
-    QTest::newRow("agrees only WILL BINARY") << TelnetPeer::Agrees::OnlyWillBinary;
+    QTest::addColumn<bool>("willBinary");
+    QTest::newRow("never answers an option") << false;
+    QTest::newRow("agrees only WILL BINARY") << true;
 }
 
 // The server answers the probe as a module would, and gets nothing else.
 void TestCliNetwork::binaryNeverAgreed() {
-    QFETCH(TelnetPeer::Agrees, agrees);
-    TelnetPeer peer(agrees);
+    QFETCH(bool, willBinary);
+    TelnetPeer peer(willBinary);
     NetworkBench bench;
-    bench.image = bench.dir.filePath(QStringLiteral("QVL-GEN1.bin"));
-    QFile file(bench.image);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(paddedImage()) == 65536);
-    file.close();
+    QVERIFY(bench.writeImage());
     bench.runCli({"--json", "--identify-timeout", "5", peer.address()});
     QVERIFY(QTest::qWaitFor([&] { return bench.cli.state() == QProcess::NotRunning; }, 15000));
     QCOMPARE(bench.cli.exitCode(), 1);
@@ -278,14 +279,14 @@ void TestCliNetwork::binaryNeverAgreed() {
             .toString()
             .endsWith(QLatin1String("did not agree to binary transmission; the module got no image byte.")),
         qPrintable(port.value(QStringLiteral("message")).toString()));
-    QVERIFY2(peer.data().startsWith("XX") && QByteArray(peer.data()).replace('X', "").isEmpty(),
-             peer.data().left(64).toHex(' ').constData());
+    QVERIFY2(peer.data.startsWith("XX") && QByteArray(peer.data).replace('X', "").isEmpty(),
+             peer.data.left(64).toHex(' ').constData());
 }
 
 void TestCliNetwork::listPortsWithNineSilentComs_data() {
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<QString>("reason"); // of every row
-    // Connected at once, then nothing: each was opened again, one after another.
+    // Connected at once, then nothing: each used to be opened again, one after another.
     QTest::newRow("RFC 2217: take the connection, never answer an option")
         << "rfc2217"
         << "the server did not agree to binary transmission";
@@ -298,42 +299,24 @@ void TestCliNetwork::listPortsWithNineSilentComs() {
     QFETCH(QString, reason);
     std::vector<std::unique_ptr<TelnetPeer>> peers;
     std::vector<std::unique_ptr<SilentListener>> silent;
-    QTemporaryDir dir;
-    QByteArray ports = "[Ports]\n";
+    QByteArray ports;
     for (int com = 1; com <= 9; ++com) {
-        quint16 port = 0;
-        if (scheme == QLatin1String("rfc2217")) {
-            peers.push_back(std::make_unique<TelnetPeer>(TelnetPeer::Agrees::Nothing));
-            port = peers.back()->port();
-        } else {
+        if (scheme == QLatin1String("rfc2217"))
+            peers.push_back(std::make_unique<TelnetPeer>(false));
+        else
             silent.push_back(std::make_unique<SilentListener>());
-            QVERIFY2(silent.back()->full, "could not fill the listener's queue");
-            port = silent.back()->port;
-        }
+        const quint16 port = peers.empty() ? silent.back()->port : peers.back()->server.serverPort();
         ports += QStringLiteral("COM%1=%2://127.0.0.1:%3\n").arg(com).arg(scheme).arg(port).toUtf8();
     }
-    QVERIFY(QDir().mkpath(dir.filePath("Kestrune_Update_Utility")));
-    QFile settings(dir.filePath("Kestrune_Update_Utility/Kestrune_Update_Utility.ini"));
-    QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write(ports) == ports.size());
-    settings.close();
-    QProcess cli;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-    cli.setProcessEnvironment(environment);
+    NetworkBench bench;
     QElapsedTimer took;
     took.start();
-    cli.start(qEnvironmentVariable("KUU_CLI"), {"--list-ports"});
-    QVERIFY(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000));
+    const QStringList rows = bench.listPorts(ports);
     QVERIFY2(took.elapsed() <= 6000, qPrintable(QString::number(took.elapsed())));
-    QStringList rows;
-    for (const QString& line : QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n'))
-        if (line.startsWith(QLatin1String("COM")))
-            rows << line;
-    QCOMPARE(rows.size(), 9);
-    for (const QString& row : rows)
-        QVERIFY2(row.contains(QLatin1String("  no: ")) && row.contains(reason) &&
-                     !row.contains(QLatin1String("yes")),
-                 qPrintable(row));
+    for (int com = 1; com <= 9; ++com)
+        QVERIFY2(rows[com].contains(QLatin1String("  no: ")) && rows[com].contains(reason) &&
+                     !rows[com].contains(QLatin1String("yes")),
+                 qPrintable(rows[com]));
 }
 
 QTEST_GUILESS_MAIN(TestCliNetwork)

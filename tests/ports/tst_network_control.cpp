@@ -88,31 +88,6 @@ struct Rig {
     }
 };
 
-// A server whose first `closes` connections (every one when negative) get `said` and are
-// closed at once, as a device server does while the device is held through another of its
-// ports; a later connection stays, and what comes over it is kept.
-struct BusyServer {
-    QTcpServer server;
-    int connections = 0;
-    QPointer<QTcpSocket> kept;
-    QByteArray wire;
-
-    BusyServer(const QByteArray& said, int closes) {
-        server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server, &QTcpServer::newConnection, [this, said, closes] {
-            QTcpSocket* client = server.nextPendingConnection();
-            ++connections;
-            if (closes < 0 || connections <= closes) {
-                client->write(said);
-                client->disconnectFromHost();
-                return;
-            }
-            kept = client;
-            QObject::connect(client, &QTcpSocket::readyRead, [this, client] { wire += client->readAll(); });
-        });
-    }
-};
-
 // Real while the connection is made, then simulated time that moves on with every pass, the
 // socket's pending events handled on each.
 struct SimulatedNetworkPass : EventPass {
@@ -143,8 +118,6 @@ private slots:
     void aFloodKeepsOnlyTheNewestBytes();
     void serverGoesAway_data();
     void serverGoesAway();
-    void serverClosesAtOnce_data();
-    void serverClosesAtOnce();
     void binaryAgreement_data();
     void binaryAgreement();
     void portDetails_data();
@@ -411,64 +384,6 @@ void TestNetworkControl::serverGoesAway() {
     QCOMPARE(rig.linesLost, 1);
 }
 
-void TestNetworkControl::serverClosesAtOnce_data() {
-    QTest::addColumn<QString>("scheme");
-    QTest::addColumn<QByteArray>("said");
-    QTest::addColumn<int>("closes");    // connections closed at once; -1: all
-    QTest::addColumn<QString>("cause"); // of the lost line; empty: the line stands
-    const QByteArray busy("Port's device already in use\r\n");
-    QTest::newRow("raw, busy for good: the server's words")
-        << "socket" << busy << -1 << "the server closed the connection: Port's device already in use";
-    QTest::newRow("RFC 2217, busy for good: words among Telnet commands, escaped, cut at 200")
-        << "rfc2217" << hex("ff fb 03") + "\x1b[2J" + QByteArray(300, 'a') + "\nmore" << -1
-        << "the server closed the connection: \\x1b[2J" + QString(196, u'a');
-    QTest::newRow("closed without a word")
-        << "socket" << QByteArray() << -1 << "the server closed the connection";
-    QTest::newRow("RFC 2217, released after two closes: the line stands") << "rfc2217" << busy << 2 << "";
-}
-
-// Probed as a session probes, every 1.2 s from the open.
-void TestNetworkControl::serverClosesAtOnce() {
-    QFETCH(QString, scheme);
-    QFETCH(QByteArray, said);
-    QFETCH(int, closes);
-    QFETCH(QString, cause);
-    BusyServer busy(said, closes);
-    const QString address = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(busy.server.serverPort());
-    SystemClock clock;
-    QtEventPass pass;
-    NetworkControl control(pass, clock, [&](int) { return address; });
-    int linesLost = 0;
-    connect(&control, &SerialControl::lineLost, [&] { ++linesLost; });
-    QElapsedTimer took;
-    took.start();
-    QVERIFY2(control.setPortOpen(true), qPrintable(control.openFailureText()));
-    QTimer probing;
-    connect(&probing, &QTimer::timeout, [&] { control.Output(UpdateEngine::ModuleProbe); });
-    control.Output(UpdateEngine::ModuleProbe);
-    probing.start(1200);
-    if (cause.isEmpty()) {
-        QVERIFY(QTest::qWaitFor([&] { return busy.wire.contains(UpdateEngine::ModuleProbe); }, 3000));
-        QVERIFY(control.PortOpen());
-        QCOMPARE(linesLost, 0);
-        QCOMPARE(busy.connections, 3);
-        return;
-    }
-    QVERIFY(QTest::qWaitFor([&] { return linesLost > 0; }, 5000));
-    // Made again for 3 s from the first close, not longer.
-    QVERIFY2(took.elapsed() >= NetworkControl::ReconnectForMs &&
-                 took.elapsed() < NetworkControl::ReconnectForMs + 700,
-             qPrintable(QString::number(took.elapsed())));
-    QVERIFY2(busy.connections >= 5, qPrintable(QString::number(busy.connections)));
-    QCOMPARE(control.lineLossCause(), cause);
-    QVERIFY(!control.PortOpen());
-    QTest::qWait(300); // and then left alone
-    const int connections = busy.connections;
-    QTest::qWait(300);
-    QCOMPARE(busy.connections, connections);
-    QCOMPARE(linesLost, 1);
-}
-
 void TestNetworkControl::binaryAgreement_data() {
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<QByteArray>("answers");
@@ -479,7 +394,6 @@ void TestNetworkControl::binaryAgreement_data() {
     QTest::newRow("RFC 2217: agrees both ways") << "rfc2217" << hex("ff fd 00 ff fb 00") << true;
     QTest::newRow("RFC 2217: agrees, then WONT BINARY before any image byte")
         << "rfc2217" << hex("ff fb 00 ff fd 00 ff fc 00") << false;
-    QTest::newRow("raw: nothing to agree") << "socket" << QByteArray() << true;
 }
 
 // What the check before the announcement reads; the line itself stays: the probe is plain text.

@@ -20,7 +20,6 @@ public:
     bool PortOpen() const override { return open; }
     void Output(const QByteArray& text) override;
     QByteArray Input() override;
-    QString refusesImageBytes() const override { return imageBytesRefusal; }
 
     // Module to host.
     void deliver(const QByteArray& bytes);
@@ -39,7 +38,6 @@ public:
     QList<QByteArray> writes; // one entry per Output call
     QStringList log;          // "open 3", "close 3", "configure 3"
     QByteArray pending;       // received, not yet read
-    QString imageBytesRefusal;
 
 private:
     bool open = false;

@@ -27,8 +27,6 @@ private slots:
     void identificationAnswers_data();
     void identificationAnswers();
     void closedPortShowsBoxAndWritesNothing();
-    void lineThatWouldAlterTheImage_data();
-    void lineThatWouldAlterTheImage();
     void secondSessionStartsFromZero();
     void imageStillBeingWritten_data();
     void imageStillBeingWritten();
@@ -381,38 +379,6 @@ void TestUpdateEngine::closedPortShowsBoxAndWritesNothing() {
     QCOMPARE(rig.display.statusText, QString());
     QVERIFY(!rig.display.busy);
     QVERIFY(rig.patterns.isEmpty());
-}
-
-void TestUpdateEngine::lineThatWouldAlterTheImage_data() {
-    QTest::addColumn<int>("refusedFromMs"); // -1: never
-    QTest::addColumn<int>("agreedAtMs");    // -1: never
-    QTest::newRow("never agreed") << 0 << -1;
-    QTest::newRow("refused while probing") << 600 << -1;
-    QTest::newRow("agreed while probing: the update runs") << 0 << 600;
-}
-
-// The check comes when the announcement is due, after the identification: the probes go out.
-void TestUpdateEngine::lineThatWouldAlterTheImage() {
-    QFETCH(int, refusedFromMs);
-    QFETCH(int, agreedAtMs);
-    EngineRig rig;
-    rig.makeImage(65536);
-    const QString why = QStringLiteral("the server did not agree to binary transmission");
-    rig.world.at(refusedFromMs, [&] { rig.serial.imageBytesRefusal = why; });
-    if (agreedAtMs >= 0)
-        rig.world.at(agreedAtMs, [&] { rig.serial.imageBytesRefusal.clear(); });
-    rig.engine.StartUpdate();
-    QVERIFY(rig.module.probes > 0);
-    if (agreedAtMs >= 0) {
-        QCOMPARE(rig.engine.lastReport().outcome, SessionOutcome::Success);
-        return;
-    }
-    const QString text = QStringLiteral("Com1: %1; the module got no image byte.").arg(why);
-    QCOMPARE(rig.engine.lastReport().outcome, SessionOutcome::PortError);
-    QCOMPARE(rig.engine.lastReport().message, text);
-    QCOMPARE(rig.prompts.texts(), QStringList{text});
-    QVERIFY(rig.transferWrites().isEmpty());
-    QCOMPARE(rig.display.state, DisplayState::Ready);
 }
 
 void TestUpdateEngine::secondSessionStartsFromZero() {
