@@ -37,7 +37,7 @@ void Form1::assignComPorts() {
     const QString left = unassigned.join(QLatin1Char('\n'));
     assignmentNote = assignment.map.present.isEmpty() ? QStringLiteral("no serial device found") : left;
     for (int i = 1; i <= 9; ++i)
-        com[i]->setToolTip(left.isEmpty() ? ports.toolTip(i) : ports.toolTip(i) + QLatin1Char('\n') + left);
+        setComToolTip(i, left.isEmpty() ? ports.toolTip(i) : ports.toolTip(i) + QLatin1Char('\n') + left);
     com[0]->setToolTip(assignmentNote);
 }
 
@@ -58,6 +58,7 @@ void Form1::ScanComPorts() {
         }
     const QList<NetworkProbeResult> reached =
         addresses.isEmpty() ? QList<NetworkProbeResult>() : io.probeNetwork(addresses, StartupConnectLimitMs);
+    noteSameLines(networkComs, reached);
     for (qint16 i = 1; i <= 9; ++i) {
         const qsizetype network = networkComs.indexOf(i);
         bool usable = false;
@@ -141,7 +142,34 @@ void Form1::showPortDetails(int index) {
     if (!any || !isNetworkCom(index))
         return;
     const QString details = any->CommPort() == index ? any->portDetails(index) : ports.toolTip(index);
-    com[index]->setToolTip(details);
+    setComToolTip(index, details);
+}
+
+void Form1::setComToolTip(int index, const QString& text) {
+    com[index]->setToolTip(sameLineNote[index].isEmpty() ? text
+                                                         : text + QLatin1Char('\n') + sameLineNote[index]);
+}
+
+// Two COMs that reach one line (two spellings of one address, both schemes on one server port)
+// both stay in the menu, but the operator must know that they lead to one module. The probe
+// tried each such line once and gave every COM on it the one result.
+void Form1::noteSameLines(const QList<int>& networkComs, const QList<NetworkProbeResult>& reached) {
+    QList<int> lineOf; // per network COM: the first COM on its line
+    for (qsizetype n = 0; n < networkComs.size(); ++n) {
+        const int first = n < reached.size() ? reached[n].sameLineAs : -1;
+        lineOf << (first >= 0 && first < networkComs.size() ? networkComs[first] : networkComs[n]);
+    }
+    for (qsizetype n = 0; n < networkComs.size(); ++n) {
+        QStringList others;
+        for (qsizetype m = 0; m < networkComs.size(); ++m)
+            if (m != n && lineOf[m] == lineOf[n])
+                others << QStringLiteral("COM%1").arg(networkComs[m]);
+        const int i = networkComs[n];
+        if (others.isEmpty() || !sameLineNote[i].isEmpty())
+            continue;
+        sameLineNote[i] = QStringLiteral("same line as %1").arg(others.join(QStringLiteral(", ")));
+        com[i]->setToolTip(com[i]->toolTip() + QLatin1Char('\n') + sameLineNote[i]);
+    }
 }
 
 // The port closed itself because its line went away. A session says so in its own box;

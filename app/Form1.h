@@ -29,6 +29,7 @@ class AutoSizeLabel;
 class AddFilePrompts;
 class PasswordPrompt;
 struct Message;
+struct NetworkProbeResult;
 struct PresentDevice;
 
 // The main window: the widgets, the status display, the port menu and the commands. It
@@ -136,6 +137,8 @@ private:
     void storePortNumber();
     void showLineLost();
     void showPortDetails(int index);
+    void setComToolTip(int index, const QString& text);
+    void noteSameLines(const QList<int>& networkComs, const QList<NetworkProbeResult>& reached);
     void startFollowingHardware();
     void afterSession();
     void showPortsOf(const QList<PresentDevice>& appeared);
@@ -166,6 +169,7 @@ private:
     QString portFailures[10];   // why each port failed the scan
     QString assignmentNote;     // devices present that got no COM number, or none found
     QString shownDevice[10];    // what each shown port's line led to when it was tried
+    QString sameLineNote[10];   // "same line as COM2": the other network COMs that reach this one's line
     QStringList knownDevices;   // the devices the menu stands for, as deviceKeys() gives them
     QSet<int> keptOpen;         // ports whose device went while they were open
     bool hardwareWaits = false; // a change came during a session

@@ -2,8 +2,11 @@
 #include "PortTargets.h"
 
 #include "AnyPortControl.h"
+#include "HostLookup.h"
+#include "LineIdentity.h"
 #include "LineSettings.h"
 #include "NetworkPortAddress.h"
+#include "QtEventPass.h"
 #include "SerialPortControl.h"
 #include "SettingsFile.h"
 
@@ -11,6 +14,56 @@
 #include <QFileInfo>
 #include <QMap>
 #include <algorithm>
+
+namespace {
+
+// How long the check for one line under two names waits for all the names it looks up together.
+constexpr int LookupLimitMs = 3000;
+
+// Two network ports that reach one line would run two updates into one module, each told
+// success; the first such pair is a usage error. Only names that share a TCP port with another
+// address are looked up, all at once: no other pair can be one line. What a look-up found is
+// what the port's connection uses.
+QString sameLineError(QList<PortTarget>& targets) {
+    QList<int> network;
+    QList<NetworkPortAddress> addresses;
+    QMap<quint16, int> portUses;
+    for (int i = 0; i < targets.size(); ++i) {
+        NetworkPortAddress address;
+        if (!looksLikeNetworkPort(targets[i].device) || !parseNetworkPort(targets[i].device, &address))
+            continue;
+        network << i;
+        addresses << address;
+        portUses[address.port] += 1;
+    }
+    QStringList hosts;
+    for (const NetworkPortAddress& address : addresses)
+        hosts << (portUses.value(address.port) > 1 ? address.host : QString());
+    QList<QList<QHostAddress>> found(hosts.size());
+    if (std::any_of(hosts.cbegin(), hosts.cend(), [](const QString& host) { return !host.isEmpty(); })) {
+        QtEventPass events;
+        found = lookUpHosts(events, hosts, LookupLimitMs);
+    }
+    QList<LineEndpoint> endpoints;
+    for (int k = 0; k < addresses.size(); ++k) {
+        endpoints << lineEndpoint(addresses[k], found.value(k));
+        targets[network[k]].addresses = endpoints.last().addresses;
+    }
+    const QList<int> first = firstOnSameLine(endpoints);
+    for (int k = 0; k < first.size(); ++k) {
+        if (first[k] < 0)
+            continue;
+        const LineEndpoint& earlier = endpoints[first[k]];
+        // One arg() for all: a zone's '%' in a label must not be taken for a place holder.
+        return QStringLiteral("%1 and %2 are the same line (%3, TCP port %4); each port runs one update")
+            .arg(targets[network[first[k]]].label, targets[network[k]].label,
+                 escapeControlCharacters(sharedHostText(earlier, endpoints[k])),
+                 QString::number(earlier.port));
+    }
+    return QString();
+}
+
+} // namespace
 
 QString cliSettingsFile() {
     return defaultSettingsFile();
@@ -37,7 +90,7 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
         PortTarget target;
         target.label = port;
         if (looksLikeNetworkPort(port)) {
-            // An address is taken as written: it is neither a file nor looked up before the open.
+            // An address is not a file: it is never stat'ed.
             target.device = port;
         } else if (port.contains('/')) {
             // A link (/dev/serial/by-id/..., a relative name) stands for the device it leads to.
@@ -57,13 +110,13 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
                           .arg(port, target.device);
             return resolution;
         }
-        // Two spellings of one address (a capital scheme, a trailing slash, a COM mapped to it)
-        // are one line too.
-        NetworkPortAddress address;
+        // Two spellings of one address are one line; that is told below, once every address is known.
+        if (network && parseNetworkPort(target.device, nullptr)) {
+            resolution.targets << target;
+            continue;
+        }
         const QString real = network ? QString() : QFileInfo(target.device).canonicalFilePath();
-        const QString key = network && parseNetworkPort(target.device, &address) ? address.text()
-                            : real.isEmpty()                                     ? target.device
-                                                                                 : real;
+        const QString key = real.isEmpty() ? target.device : real;
         if (labelOfDevice.contains(key)) {
             resolution.error = QStringLiteral("%1 and %2 are the same device (%3); each port runs one update")
                                    .arg(labelOfDevice.value(key), port, key);
@@ -72,6 +125,7 @@ PortResolution resolvePorts(const QStringList& ports, const QString& settingsFil
         labelOfDevice.insert(key, port);
         resolution.targets << target;
     }
+    resolution.error = sameLineError(resolution.targets);
     return resolution;
 }
 
@@ -89,5 +143,8 @@ std::unique_ptr<AnyPortControl> makePortControl(EventPass& events, const Clock& 
     ModuleLine::apply(*control);
     control->setCommPort(port.com);
     control->setPortLabel(port.label);
+    NetworkPortAddress address;
+    if (!port.addresses.isEmpty() && parseNetworkPort(device, &address))
+        control->networkControl().setKnownAddresses(address.host, port.addresses);
     return control;
 }

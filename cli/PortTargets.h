@@ -2,6 +2,7 @@
 
 #include "PortAssignment.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,6 +18,9 @@ struct PortTarget {
     QString label;  // "COM3", or the device path or network address as given
     int com = 0;    // 1 to 9 for a COM port, 0 for a path or an address
     QString device; // what is opened: what the COM number maps to, the path's real name, or the address
+    // A network port's host as the check for one line under two names found it: its connection
+    // uses these instead of looking the name up again. Empty: the connection looks it up.
+    QList<QHostAddress> addresses;
 };
 
 struct PortResolution {
@@ -33,9 +37,11 @@ QString cliSettingsFile();
 PortAssignmentResult cliPortMap(const QString& settingsFile);
 
 // Maps COM1 to COM9 through the settings file; a path stands for the device it leads to, a
-// network address (rfc2217://HOST:PORT, socket://HOST:PORT) for itself. The
+// network address (rfc2217://HOST:PORT, socket://HOST:PORT) for the line it reaches. The
 // settings file is read (and new adapters given numbers) only when a COM port is named. A port
-// that is this program's own terminal, or two names of one device, make a usage error.
+// that is this program's own terminal, two names of one device, or two addresses of one line
+// (see LineIdentity; names that share a TCP port are looked up for it, all within 3 s) make a
+// usage error.
 PortResolution resolvePorts(const QStringList& ports, const QString& settingsFile);
 
 // "COM3 (/dev/ttyUSB0) cannot be opened: it does not exist": the port named once, with its

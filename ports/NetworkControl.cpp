@@ -29,8 +29,9 @@ NetworkControl::NetworkControl(EventPass& events, const Clock& clock, AddressMap
     connect(&socket, &QTcpSocket::connected, this, &NetworkControl::handleReconnected);
     reconnectTimer.setSingleShot(true);
     connect(&reconnectTimer, &QTimer::timeout, this, [this] {
+        // The address the open reached: the same line, without a second look-up.
         if (connected && reconnecting)
-            startConnecting(target);
+            socket.connectToHost(reached, target.port);
     });
 }
 
@@ -94,6 +95,7 @@ bool NetworkControl::setPortOpen(bool open) {
         return false;
 
     lossCause.clear();
+    reached = socket.peerAddress();
     firstCloseAt = -1;
     connected = true;
     beginConnection();
@@ -121,24 +123,32 @@ void NetworkControl::beginConnection() {
         handleReadyRead();
 }
 
-void NetworkControl::startConnecting(const NetworkPortAddress& where) {
-    socket.connectToHost(where.host, where.port);
-}
-
 bool NetworkControl::connectTo(const NetworkPortAddress& where) {
     opening = true;
     openAbandoned = false;
-    socket.abort();
-    startConnecting(where);
+    // The name's addresses, when known, are tried one after the other, as Qt tries a looked-up
+    // name's, all within the one limit; a null address stands for the name itself.
+    const QList<QHostAddress> tried =
+        where.host == knownHost && !knownAddresses.isEmpty() ? knownAddresses : QList<QHostAddress>{{}};
     // The event loop keeps running while the connection is made, so a window stays alive.
     QElapsedTimer waited;
     waited.start();
-    while (socket.state() == QAbstractSocket::HostLookupState ||
-           socket.state() == QAbstractSocket::ConnectingState) {
-        const qint64 left = connectLimit - waited.elapsed();
-        if (left <= 0)
+    for (const QHostAddress& address : tried) {
+        socket.abort();
+        if (address.isNull())
+            socket.connectToHost(where.host, where.port);
+        else
+            socket.connectToHost(address, where.port);
+        while (socket.state() == QAbstractSocket::HostLookupState ||
+               socket.state() == QAbstractSocket::ConnectingState) {
+            const qint64 left = connectLimit - waited.elapsed();
+            if (left <= 0)
+                break;
+            events.runOnce(int(left));
+        }
+        if (socket.state() != QAbstractSocket::UnconnectedState || openAbandoned ||
+            waited.elapsed() >= connectLimit)
             break;
-        events.runOnce(int(left));
     }
     opening = false;
     if (socket.state() == QAbstractSocket::ConnectedState && !openAbandoned)
@@ -154,6 +164,11 @@ bool NetworkControl::connectTo(const NetworkPortAddress& where) {
     }
     socket.abort();
     return false;
+}
+
+void NetworkControl::setKnownAddresses(const QString& host, const QList<QHostAddress>& addresses) {
+    knownHost = host;
+    knownAddresses = addresses;
 }
 
 void NetworkControl::configureSocket() {

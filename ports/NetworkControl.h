@@ -5,6 +5,8 @@
 #include "SerialControl.h"
 #include "TelnetCodec.h"
 
+#include <QHostAddress>
+#include <QList>
 #include <QTcpSocket>
 #include <QTimer>
 #include <functional>
@@ -43,6 +45,9 @@ public:
     // How long an open waits for the connection, name look-up included.
     void setConnectLimitMs(int limitMs) { connectLimit = qMax(1, limitMs); }
     int connectLimitMs() const { return connectLimit; }
+    // The addresses already found for `host` (by the check that told the ports apart): a
+    // connection to that host tries them in turn instead of looking the name up again.
+    void setKnownAddresses(const QString& host, const QList<QHostAddress>& addresses);
 
     bool setPortOpen(bool open) override;
     bool PortOpen() const override { return connected; }
@@ -74,7 +79,6 @@ public:
 
 private:
     bool connectTo(const NetworkPortAddress& target);
-    void startConnecting(const NetworkPortAddress& where);
     void beginConnection();
     void configureSocket();
     void handleReadyRead();
@@ -108,7 +112,10 @@ private:
     QByteArray serverSaid;     // the start of what this connection brought, for a close's reason
     QString earlyCloseCause;
     QTimer reconnectTimer;
+    QHostAddress reached; // by the open, for connecting again
     int connectLimit = DefaultConnectLimitMs;
+    QString knownHost;
+    QList<QHostAddress> knownAddresses; // of knownHost
     QByteArray received;
     QString socketOptionFailure;
     QString lossCause; // why the last connection was ended from here; empty: the server ended it

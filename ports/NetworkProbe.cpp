@@ -3,6 +3,7 @@
 
 #include "ConnectFailure.h"
 #include "EventPass.h"
+#include "LineIdentity.h"
 #include "NetworkPortAddress.h"
 #include "TelnetCodec.h"
 
@@ -14,6 +15,9 @@
 struct NetworkProbe::Attempt {
     NetworkPortAddress target;
     QTcpSocket socket;
+    QList<QHostAddress> addresses; // to try in turn; none: the name as written
+    int next = 0;
+    QList<int> followers; // the addresses on the same line, settled with this one
     TelnetCodec codec;
     QByteArray said; // the start of what the server sent outside Telnet commands
     bool connected = false;
@@ -21,7 +25,9 @@ struct NetworkProbe::Attempt {
 };
 
 NetworkProbe::NetworkProbe(QObject* parent)
-    : QObject(parent) {}
+    : QObject(parent) {
+    connect(&lookup, &HostLookup::finished, this, &NetworkProbe::connectLines);
+}
 
 NetworkProbe::~NetworkProbe() {
     for (const auto& attempt : attempts) {
@@ -36,12 +42,14 @@ void NetworkProbe::start(const QStringList& addresses, int limitMs, int holdMs) 
     started = true;
     outcome.clear();
     attempts.clear();
+    readable.clear();
     pending = 0;
     for (const QString& text : addresses) {
-        outcome.append({text, false, QString(), QString()});
+        outcome.append({text, false, QString(), -1, QString()});
         attempts.push_back(std::make_unique<Attempt>());
     }
     pending = int(addresses.size());
+    QStringList hosts;
     for (int i = 0; i < addresses.size(); ++i) {
         Attempt& attempt = *attempts[size_t(i)];
         QString why;
@@ -53,30 +61,74 @@ void NetworkProbe::start(const QStringList& addresses, int limitMs, int holdMs) 
             settle(i, false, unresolvableHost(attempt.target).text);
             continue;
         }
-        connect(&attempt.socket, &QTcpSocket::connected, this, [this, i] {
+        readable << i;
+        hosts << attempt.target.host;
+    }
+    if (pending == 0) {
+        QTimer::singleShot(0, this, &NetworkProbe::finished);
+        return;
+    }
+    // The look-ups come out of the same limit as the connections.
+    lookup.start(hosts, limit);
+    QTimer::singleShot(limit, this, &NetworkProbe::giveUp);
+}
+
+// Every line is tried once: an address on a line already being tried waits for that result.
+void NetworkProbe::connectLines() {
+    QList<LineEndpoint> endpoints;
+    for (int k = 0; k < readable.size(); ++k) {
+        Attempt& attempt = *attempts[size_t(readable[k])];
+        attempt.addresses = lookup.addresses().value(k);
+        endpoints << lineEndpoint(attempt.target, attempt.addresses);
+    }
+    const QList<int> first = firstOnSameLine(endpoints);
+    for (int k = 0; k < readable.size(); ++k) {
+        const int i = readable[k];
+        if (attempts[size_t(i)]->settled)
+            continue; // given up while its name was being looked up
+        if (first[k] >= 0) {
+            outcome[i].sameLineAs = readable[first[k]];
+            attempts[size_t(readable[first[k]])]->followers << i;
+            continue;
+        }
+        QTcpSocket& socket = attempts[size_t(i)]->socket;
+        connect(&socket, &QTcpSocket::connected, this, [this, i] {
             if (holdFor > 0)
                 return hold(i);
             attempts[size_t(i)]->socket.abort();
             settle(i, true, QString());
         });
-        connect(&attempt.socket, &QTcpSocket::errorOccurred, this, [this, i] {
-            if (attempts[size_t(i)]->connected)
+        connect(&socket, &QTcpSocket::errorOccurred, this, [this, i] {
+            Attempt& attempt = *attempts[size_t(i)];
+            if (attempt.connected)
                 return endHold(i, true);
-            QTcpSocket& socket = attempts[size_t(i)]->socket;
+            if (attempt.next < attempt.addresses.size()) {
+                // Not from inside the socket's own signal: it may not be ready for a new connection yet.
+                QTimer::singleShot(0, this, [this, i] { connectNext(i); });
+                return;
+            }
             const ConnectFailure failure =
-                describeConnectFailure(attempts[size_t(i)]->target, QAbstractSocket::UnconnectedState,
-                                       socket.error(), socket.errorString(), limit);
-            socket.abort();
+                describeConnectFailure(attempt.target, QAbstractSocket::UnconnectedState,
+                                       attempt.socket.error(), attempt.socket.errorString(), limit);
+            attempt.socket.abort();
             settle(i, false, failure.text);
         });
         // Only the address as written is tried, never a proxy from the environment.
-        attempt.socket.setProxy(QNetworkProxy::NoProxy);
-        attempt.socket.connectToHost(attempt.target.host, attempt.target.port);
+        socket.setProxy(QNetworkProxy::NoProxy);
+        connectNext(i);
     }
-    if (pending == 0)
-        QTimer::singleShot(0, this, &NetworkProbe::finished);
+}
+
+// The next of the addresses found, or the name itself when none was (it fails as it would alone).
+void NetworkProbe::connectNext(int index) {
+    Attempt& attempt = *attempts[size_t(index)];
+    if (attempt.settled)
+        return;
+    attempt.socket.abort();
+    if (attempt.addresses.isEmpty())
+        attempt.socket.connectToHost(attempt.target.host, attempt.target.port);
     else
-        QTimer::singleShot(limit, this, &NetworkProbe::giveUp);
+        attempt.socket.connectToHost(attempt.addresses[attempt.next++], attempt.target.port);
 }
 
 // The connection stands: it is kept for the hold, an RFC 2217 one negotiating as an open would.
@@ -120,7 +172,8 @@ void NetworkProbe::endHold(int index, bool closed) {
             details += QStringLiteral("; ") + acks;
         details += binary ? tr("; binary transmission agreed") : tr("; binary transmission not agreed");
     }
-    outcome[index].details = details;
+    for (const int i : QList<int>{index} + attempt.followers)
+        outcome[i].details = details;
     attempt.socket.disconnect(this);
     attempt.socket.abort();
     if (closed)
@@ -134,13 +187,18 @@ void NetworkProbe::endHold(int index, bool closed) {
 }
 
 void NetworkProbe::settle(int index, bool connected, const QString& reason) {
-    Attempt& attempt = *attempts[size_t(index)];
-    if (attempt.settled)
+    if (attempts[size_t(index)]->settled)
         return;
-    attempt.settled = true;
-    outcome[index].connected = connected;
-    outcome[index].reason = reason;
-    if (--pending == 0)
+    for (const int i : QList<int>{index} + attempts[size_t(index)]->followers) {
+        Attempt& attempt = *attempts[size_t(i)];
+        if (attempt.settled)
+            continue;
+        attempt.settled = true;
+        outcome[i].connected = connected;
+        outcome[i].reason = reason;
+        --pending;
+    }
+    if (pending == 0)
         QTimer::singleShot(0, this, &NetworkProbe::finished);
 }
 
@@ -149,9 +207,11 @@ void NetworkProbe::giveUp() {
         Attempt& attempt = *attempts[size_t(i)];
         if (attempt.settled || attempt.connected)
             continue; // a held connection ends with its hold
-        const ConnectFailure failure =
-            describeConnectFailure(attempt.target, attempt.socket.state(), attempt.socket.error(),
-                                   attempt.socket.errorString(), limit);
+        // A name still being looked up at the limit was never tried.
+        const QAbstractSocket::SocketState state =
+            lookup.isFinished() ? attempt.socket.state() : QAbstractSocket::HostLookupState;
+        const ConnectFailure failure = describeConnectFailure(attempt.target, state, attempt.socket.error(),
+                                                              attempt.socket.errorString(), limit);
         attempt.socket.disconnect(this);
         attempt.socket.abort();
         settle(i, false, failure.text);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HostLookup.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -13,17 +15,20 @@ class QTcpSocket;
 struct NetworkProbeResult {
     QString address; // as written
     bool connected = false;
-    QString reason; // why not, in the words of an open's failure; empty when connected
+    QString reason;      // why not, in the words of an open's failure; empty when connected
+    int sameLineAs = -1; // the index of the first address before it that reaches the same line
     // With a hold: for RFC 2217, which line settings the server acknowledged and whether it
     // agreed to binary transmission ("; the server acknowledged ...; binary transmission agreed").
     QString details;
 };
 
-// Tries several network addresses at once, all within one limit: with every host silent the whole
-// probe takes the limit, not the sum. Without a hold each connection is closed again as soon as
-// it is made; with one, each is kept that long after it was made (an RFC 2217 one negotiates and
-// sets the line meanwhile) and counts only when it is still open then, so the whole takes at most
-// the limit plus the hold. Nothing blocks: the caller's event loop runs the connections.
+// Tries several network addresses at once, all within one limit, name look-ups included: with
+// every host silent the whole probe takes the limit, not the sum. Without a hold each connection
+// is closed again as soon as it is made; with one, each is kept that long after it was made (an
+// RFC 2217 one negotiates and sets the line meanwhile) and counts only when it is still open then,
+// so the whole takes at most the limit plus the hold. Addresses that reach one line (see LineIdentity) are
+// tried with one connection, and share its result: a server that takes one client at a time is not told busy
+// by the probe itself. Nothing blocks: the caller's event loop runs the connections.
 class NetworkProbe : public QObject {
     Q_OBJECT
 public:
@@ -41,6 +46,8 @@ signals:
     void finished();
 
 private:
+    void connectLines();
+    void connectNext(int index);
     void settle(int index, bool connected, const QString& reason);
     void giveUp();
     void hold(int index);
@@ -49,6 +56,8 @@ private:
 
     struct Attempt;
     std::vector<std::unique_ptr<Attempt>> attempts;
+    HostLookup lookup;
+    QList<int> readable; // the indexes of the addresses that could be read, in order
     QList<NetworkProbeResult> outcome;
     int pending = 0;
     int limit = 0;

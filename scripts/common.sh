@@ -7,8 +7,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(cmake g++ ninja-build dpkg-dev qt6-base-dev qt6-serialport-dev libgl1-mesa-dev fonts-liberation fontconfig
           xvfb xauth)
 # The checkers the package test (tests/package) runs on the .deb it builds; only the scripts that
-# run that test or build the package install them.
-PACKAGE_CHECKERS=(lintian appstream desktop-file-utils)
+# run that test or build the package install them (systemd for systemd-analyze, which checks the
+# station's unit; no systemd needs to run).
+PACKAGE_CHECKERS=(lintian appstream desktop-file-utils systemd)
 case "$(basename "$0")" in
 test | package) PACKAGES+=("${PACKAGE_CHECKERS[@]}") ;;
 esac

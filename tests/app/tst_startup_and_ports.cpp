@@ -26,6 +26,8 @@ private slots:
     void damagedSettingsFileDoesNotStopStartUp();
     void networkComsAreTriedAtOnce_data();
     void networkComsAreTriedAtOnce();
+    void comsOnOneLineShareOneConnection_data();
+    void comsOnOneLineShareOneConnection();
     void noUsablePortShowsTheBoxOnce();
     void selectionMovesTheMark();
     void reselectingReopensAndEmptiesTheBuffer();
@@ -183,6 +185,41 @@ void TestStartupAndPorts::networkComsAreTriedAtOnce() {
         if (hosts[i - 1] == 'r')
             QVERIFY2(line.contains("refused the connection"), qPrintable(line));
     }
+}
+
+void TestStartupAndPorts::comsOnOneLineShareOneConnection_data() {
+    QTest::addColumn<bool>("listening"); // else nothing listens on the shared line
+    QTest::newRow("a listening line") << true;
+    QTest::newRow("a refusing line") << false;
+}
+
+// COM2 and COM5 are one line under two names and schemes, COM7 another port of the same host:
+// the start-up connects to the shared line once and gives both COMs its result, and each one's
+// tooltip names the other.
+void TestStartupAndPorts::comsOnOneLineShareOneConnection() {
+    QFETCH(bool, listening);
+    FormRig rig(QSet<int>{});
+    QTcpServer shared, other;
+    QVERIFY(shared.listen(QHostAddress::LocalHost) && other.listen(QHostAddress::LocalHost));
+    const quint16 port = shared.serverPort();
+    if (!listening)
+        shared.close();
+    rig.storeSetting("Ports/COM2", QStringLiteral("socket://127.0.0.1:%1").arg(port));
+    rig.storeSetting("Ports/COM5", QStringLiteral("rfc2217://LOCALHOST:%1").arg(port));
+    rig.storeSetting("Ports/COM7", QStringLiteral("socket://127.1:%1").arg(other.serverPort()));
+    Form1& form = rig.start();
+    QTest::qWait(100); // the connections made are accepted by now
+    QVERIFY2(form.comItem(2)->toolTip().endsWith("\nsame line as COM5"),
+             qPrintable(form.comItem(2)->toolTip()));
+    QVERIFY2(form.comItem(5)->toolTip().endsWith("\nsame line as COM2"),
+             qPrintable(form.comItem(5)->toolTip()));
+    QVERIFY2(!form.comItem(7)->toolTip().contains("same line"), qPrintable(form.comItem(7)->toolTip()));
+    QVERIFY(form.comItem(7)->isVisible());
+    QVERIFY(other.nextPendingConnection() && !other.hasPendingConnections());
+    QCOMPARE(form.comItem(2)->isVisible(), listening);
+    QCOMPARE(form.comItem(5)->isVisible(), listening);
+    if (listening)
+        QVERIFY(shared.nextPendingConnection() && !shared.hasPendingConnections());
 }
 
 void TestStartupAndPorts::noUsablePortShowsTheBoxOnce() {

@@ -73,8 +73,9 @@ struct NetworkBench {
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
         cli.setProcessEnvironment(environment);
         cli.start(qEnvironmentVariable("KUU_CLI"), {"--list-ports"});
-        QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000);
         QStringList rows(10);
+        if (!QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000))
+            return rows;
         for (const QString& line : QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n'))
             if (line.startsWith(QLatin1String("COM")))
                 rows[line.mid(3, 1).toInt()] = line;
@@ -110,6 +111,8 @@ private slots:
     void binaryNeverAgreed();
     void listPortsWithNineSilentComs_data();
     void listPortsWithNineSilentComs();
+    void oneLineUnderTwoNames_data();
+    void oneLineUnderTwoNames();
 };
 
 namespace {
@@ -317,6 +320,75 @@ void TestCliNetwork::listPortsWithNineSilentComs() {
         QVERIFY2(rows[com].contains(QLatin1String("  no: ")) && rows[com].contains(reason) &&
                      !rows[com].contains(QLatin1String("yes")),
                  qPrintable(rows[com]));
+}
+
+void TestCliNetwork::oneLineUnderTwoNames_data() {
+    // %1 is the TCP port of a listener on 127.0.0.1, %2 that of a second one on `second` (on
+    // 127.0.0.2 it has the first's port); [Ports] holds COM5=socket://127.0.0.1:%1.
+    QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("sameLine");
+    const auto row = [](const char* name, QStringList ports, bool sameLine,
+                        const char* second = "127.0.0.1") {
+        QTest::newRow(name) << ports << QString(second) << sameLine;
+    };
+    row("host letter case", {"socket://localhost:%1", "socket://LOCALHOST:%1"}, true);
+    row("a short IPv4 form", {"socket://127.0.0.1:%1", "socket://127.1:%1"}, true);
+    row("a hexadecimal IPv4 form", {"socket://127.0.0.1:%1", "socket://0x7f.1:%1"}, true);
+    row("IPv4-mapped IPv6", {"socket://127.0.0.1:%1", "socket://[::ffff:127.0.0.1]:%1"}, true);
+    row("the unspecified address", {"socket://127.0.0.1:%1", "socket://0.0.0.0:%1"}, true);
+    row("a name and its address", {"socket://127.0.0.1:%1", "rfc2217://localhost:%1/"}, true);
+    row("both schemes on one server port", {"rfc2217://127.0.0.1:%1", "socket://127.0.0.1:%1"}, true);
+    row("a COM mapped to an address, and the address", {"COM5", "rfc2217://127.1:%1"}, true);
+    row("IPv6 with a zero written out", {"socket://[::1]:%2", "socket://[0::1]:%2"}, true, "::1");
+    row("an unresolved name in two cases", {"socket://rack9.invalid:%1", "socket://RACK9.INVALID.:%1"}, true);
+    row("another TCP port", {"socket://127.0.0.1:%1", "socket://127.0.0.1:%2"}, false);
+    row("another loopback address", {"socket://localhost:%1", "socket://127.0.0.2:%1"}, false, "127.0.0.2");
+}
+
+// Two ports that reach one line would run two updates into one module, each told success: a
+// usage error before any connection. Two lines are accepted, and each port connects, by the
+// addresses the check found, to the listener it names.
+void TestCliNetwork::oneLineUnderTwoNames() {
+    QFETCH(QStringList, ports);
+    QFETCH(QString, second);
+    QFETCH(bool, sameLine);
+    QTcpServer first, other;
+    QVERIFY(first.listen(QHostAddress::LocalHost));
+    if (!other.listen(QHostAddress(second), second == "127.0.0.2" ? first.serverPort() : 0))
+        QSKIP(qPrintable(QStringLiteral("no listener on %1 here").arg(second)));
+    for (QString& port : ports)
+        port.replace("%1", QString::number(first.serverPort()))
+            .replace("%2", QString::number(other.serverPort()));
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("Kestrune_Update_Utility"));
+    QFile settings(dir.filePath("Kestrune_Update_Utility/Kestrune_Update_Utility.ini"));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(QStringLiteral("[Ports]\nCOM5=socket://127.0.0.1:%1\n").arg(first.serverPort()).toUtf8());
+    settings.close();
+    QFile image(dir.filePath("QVL-GEN1.bin"));
+    QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(16, 'x')) == 16);
+    image.close();
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    cli.setProcessEnvironment(environment);
+    cli.start(qEnvironmentVariable("KUU_CLI"), QStringList{"--image", image.fileName(), "--identify-timeout",
+                                                           "0.3", "--record", dir.filePath("record.jsonl")} +
+                                                   ports);
+    QVERIFY(cli.waitForFinished(15000));
+    QTest::qWait(100); // connections the command made are accepted by now
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    if (sameLine) {
+        QCOMPARE(cli.exitCode(), 2);
+        QVERIFY2(err.contains(QStringLiteral("%1 and %2 are the same line").arg(ports[0], ports[1])),
+                 qPrintable(err));
+        QVERIFY(!first.hasPendingConnections() && !other.hasPendingConnections());
+        return;
+    }
+    QCOMPARE(cli.exitCode(), 1); // no module answers: the ports were run
+    QVERIFY2(first.nextPendingConnection() && !first.hasPendingConnections(), qPrintable(err));
+    QVERIFY2(other.nextPendingConnection() && !other.hasPendingConnections(), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(TestCliNetwork)

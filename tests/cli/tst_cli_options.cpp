@@ -111,7 +111,7 @@ private slots:
         QVERIFY(parse.options.json);
     }
 
-    // [Ports] here: COM5=rfc2217://rack2.bench:4001. An address is neither stat'ed nor resolved.
+    // [Ports] here: COM5=rfc2217://rack2.bench:4001. An address is never stat'ed.
     void networkPortsResolved_data() {
         QTest::addColumn<QStringList>("ports");
         QTest::addColumn<QStringList>("devices"); // what each opens, when there is no error
@@ -123,13 +123,16 @@ private slots:
             << QStringList{"COM5"} << QStringList{"rfc2217://rack2.bench:4001"} << "";
         QTest::newRow("two spellings of one address")
             << QStringList{"socket://127.0.0.1:1", "SOCKET://127.0.0.1:1/"} << QStringList{}
-            << "socket://127.0.0.1:1 and SOCKET://127.0.0.1:1/ are the same device (socket://127.0.0.1:1)";
+            << "socket://127.0.0.1:1 and SOCKET://127.0.0.1:1/ are the same line (127.0.0.1, TCP port 1)";
         QTest::newRow("a COM and its address")
             << QStringList{"COM5", "rfc2217://rack2.bench:4001"} << QStringList{}
-            << "COM5 and rfc2217://rack2.bench:4001 are the same device";
-        QTest::newRow("the same port by both kinds is two addresses")
-            << QStringList{"socket://rack2.bench:4001", "COM5"}
-            << QStringList{"socket://rack2.bench:4001", "rfc2217://rack2.bench:4001"} << "";
+            << "COM5 and rfc2217://rack2.bench:4001 are the same line";
+        QTest::newRow("the same port by both kinds is one line")
+            << QStringList{"socket://rack2.bench:4001", "COM5"} << QStringList{}
+            << "socket://rack2.bench:4001 and COM5 are the same line (rack2.bench, TCP port 4001)";
+        QTest::newRow("another TCP port on the same host is another line")
+            << QStringList{"socket://rack2.bench:4002", "COM5"}
+            << QStringList{"socket://rack2.bench:4002", "rfc2217://rack2.bench:4001"} << "";
     }
     void networkPortsResolved() {
         QFETCH(QStringList, ports);

@@ -2,9 +2,9 @@
 # Builds the Debian package from the build folder with CPack, has lintian check it, installs it
 # into a temporary root with dpkg -x and checks what is in it, its control fields and its
 # dependencies, its documents, desktop entry and AppStream metadata (desktop-file-validate,
-# appstreamcli), and that the installed utility starts offscreen from its program folder through
-# the launcher. Then checks `cmake --install` into a prefix of the operator's own (a path with a
-# space in it).
+# appstreamcli), the station's systemd unit (systemd-analyze verify) and its environment file,
+# and that the installed utility starts offscreen from its program folder through the launcher.
+# Then checks `cmake --install` into a prefix of the operator's own (a path with a space in it).
 #
 #   test_package.sh BUILD_DIR CPACK CMAKE VERSION
 set -euo pipefail
@@ -53,6 +53,9 @@ check "a maintainer" [ -n "$(field Maintainer)" ]
 # Its program and launcher, expected in the package and under a prefix, and checked as binaries
 # like the window's.
 CLI_FILES=(bin/kestrune-update lib/$NAME/kestrune-update)
+UNIT=lib/systemd/system/kestrune-update-station.service
+STATION_LAUNCHER=lib/$NAME/kestrune-update-station
+COMPLETION=share/bash-completion/completions/kestrune-update
 # ------------------------------------------------------------------------------------------
 
 # Exactly these files, owned by root, with these modes: nothing from the build or the tests.
@@ -70,12 +73,23 @@ dpkg-deb -c "$DEB" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort > "$T/contents
 -rw-r--r-- root/root ./usr/share/man/man1/kestrune-update.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/$NAME.1.gz
 -rw-r--r-- root/root ./usr/share/metainfo/$APP_ID.metainfo.xml
+-rw-r--r-- root/root ./etc/kestrune-update/station.conf
+-rw-r--r-- root/root ./usr/$UNIT
+-rwxr-xr-x root/root ./usr/$STATION_LAUNCHER
+-rw-r--r-- root/root ./usr/$COMPLETION
 EOF
     for f in "${CLI_FILES[@]}"; do echo "-rwxr-xr-x root/root ./usr/$f"; done
 } | sort > "$T/expected"
 if diff -u "$T/expected" "$T/contents"; then pass "package contents"; else fail "package contents (- expected, + found)"; fi
 dpkg-deb -c "$DEB" > "$T/listing"
 check "program folder drwxr-xr-x root/root" grep -Eq "^drwxr-xr-x root/root .* \./usr/lib/$NAME/\$" "$T/listing"
+
+# The station's environment file is a conffile; no maintainer script enables or starts the station.
+dpkg-deb --ctrl-tarfile "$DEB" | tar -t | sed 's#^\./##' | grep -v '^$' | sort > "$T/control-files"
+check "control files: conffiles, control, md5sums only (no maintainer script)" \
+    [ "$(paste -sd' ' "$T/control-files")" = "conffiles control md5sums" ]
+check "conffiles: the station's environment file" \
+    [ "$(dpkg-deb --ctrl-tarfile "$DEB" | tar -xO ./conffiles)" = /etc/kestrune-update/station.conf ]
 
 # lintian, as a distribution's reviewer runs it: no error and no warning, and among the
 # informational tags (-I) no hardening-* one. Pedantic tags are not checked. Overrides are shown
@@ -178,6 +192,19 @@ done
 check "man kestrune-update: exit status 2" grep -Eq '^ +2 +a usage error' "$T/kestrune-update.txt"
 check "man finds kestrune-update in section 1" \
     [ "$(MANPATH="$T/root/usr/share/man" man -w kestrune-update 2>&1)" = "$T/root/usr/share/man/man1/kestrune-update.1.gz" ]
+
+# The station sets nothing until the administrator does; its unit passes systemd's own check, on
+# a copy that names the unpacked launcher (the installed path is not there on this machine).
+CONF="$T/root/etc/kestrune-update/station.conf"
+check "station.conf: every setting commented out" bash -c "! grep -Ev '^[[:space:]]*(#|\$)' '$CONF'"
+# verify_unit UNIT_FILE LABEL: systemd-analyze verify (package systemd); any word it says fails.
+verify_unit() {
+    systemd-analyze verify --man=no "$1" > "$T/verify-$2" 2>&1 || echo "exit status $?" >> "$T/verify-$2"
+    check "$2: systemd-analyze verify" bash -c "[ ! -s '$T/verify-$2' ] || ! cat '$T/verify-$2'"
+}
+mkdir -p "$T/unit"
+sed "s#/usr/$STATION_LAUNCHER#$T/root/usr/$STATION_LAUNCHER#" "$T/root/usr/$UNIT" > "$T/unit/kestrune-update-station.service"
+verify_unit "$T/unit/kestrune-update-station.service" "package unit"
 
 # Desktop entry and icons.
 DESKTOP="$T/root/usr/share/applications/$APP_ID.desktop"
@@ -302,6 +329,10 @@ PREFIX="$T/bench prefix"
 ./share/man/man1/kestrune-update.1.gz
 ./share/man/man1/$NAME.1.gz
 ./share/metainfo/$APP_ID.metainfo.xml
+./etc/kestrune-update/station.conf
+./$UNIT
+./$STATION_LAUNCHER
+./$COMPLETION
 EOF
     for f in "${CLI_FILES[@]}"; do echo "./$f"; done
 } | sort > "$T/expected-installed"
@@ -312,6 +343,10 @@ check "desktop entry of another prefix runs the launcher by its full path, quote
 check "desktop entry of another prefix names the icon by its full path" \
     [ "$(entry Icon)" = "$PREFIX/share/icons/hicolor/scalable/apps/$NAME.svg" ]
 check "that icon is there" [ -f "$(entry Icon)" ]
+# The unit of another prefix names its launcher (quoted for the space) and environment file there.
+check "unit of another prefix reads its environment file there" \
+    grep -qxF "EnvironmentFile=-$PREFIX/etc/kestrune-update/station.conf" "$PREFIX/$UNIT"
+verify_unit "$PREFIX/$UNIT" "prefix unit"
 # The launcher, reached through a symbolic link elsewhere, still finds its program folder.
 mkdir -p "$T/elsewhere"
 ln -s "$PREFIX/bin/$NAME" "$T/elsewhere/kuu"

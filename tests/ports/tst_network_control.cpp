@@ -114,6 +114,8 @@ private slots:
     void bytesBothWays();
     void openFailures_data();
     void openFailures();
+    void knownAddressesInsteadOfALookUp_data();
+    void knownAddressesInsteadOfALookUp();
     void aFloodKeepsOnlyTheNewestBytes_data();
     void aFloodKeepsOnlyTheNewestBytes();
     void serverGoesAway_data();
@@ -276,6 +278,33 @@ void TestNetworkControl::openFailures() {
                  qPrintable(QStringLiteral("%1 ticks").arg(ticks)));
     }
     QVERIFY(rig.commEvents.isEmpty());
+}
+
+void TestNetworkControl::knownAddressesInsteadOfALookUp_data() {
+    QTest::addColumn<QStringList>("known"); // the server listens on 127.0.0.1 only
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("the server's address") << QStringList{"127.0.0.1"} << true;
+    QTest::newRow("the next one after a refusal") << QStringList{"127.0.0.2", "127.0.0.1"} << true;
+    QTest::newRow("only addresses that refuse") << QStringList{"127.0.0.2"} << false;
+}
+
+// A name the check for one line already looked up is not looked up again: the connection goes
+// to the addresses it found, one after the other, and fails as the last one failed.
+void TestNetworkControl::knownAddressesInsteadOfALookUp() {
+    QFETCH(QStringList, known);
+    QFETCH(bool, opens);
+    Rig rig{QString()};
+    rig.address = QStringLiteral("socket://rack2.bench:%1").arg(rig.server.serverPort());
+    QList<QHostAddress> addresses;
+    for (const QString& address : known)
+        addresses << QHostAddress(address);
+    rig.control.setKnownAddresses(QStringLiteral("rack2.bench"), addresses);
+    QCOMPARE(rig.open(), opens);
+    if (!opens)
+        QVERIFY2(rig.control.openFailureText().contains(
+                     QStringLiteral("socket://rack2.bench:%1 refused the connection")
+                         .arg(rig.server.serverPort())),
+                 qPrintable(rig.control.openFailureText()));
 }
 
 void TestNetworkControl::aFloodKeepsOnlyTheNewestBytes_data() {
