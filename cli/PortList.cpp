@@ -73,7 +73,10 @@ int listPorts(const QString& settingsFile, OutputStream& out) {
         if (description.endsWith(QStringLiteral(" — ")))
             description.chop(3);
         QString opens = QStringLiteral("yes");
-        if (serial.setPortOpen(true))
+        // Something that is no serial line is not opened: /dev/zero or a console would open.
+        if (!map.notASerialLine(com).isEmpty())
+            opens = QStringLiteral("no: not a serial line");
+        else if (serial.setPortOpen(true))
             serial.setPortOpen(false);
         else
             opens = QStringLiteral("no: ") + serial.openFailureText();

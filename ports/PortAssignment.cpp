@@ -3,9 +3,11 @@
 
 #include "NetworkControl.h"
 #include "NetworkPortAddress.h"
+#include "SerialLine.h"
 #include "SettingsFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
@@ -128,15 +130,27 @@ QString PortMap::toolTip(int com) const {
     const QString path = deviceFor(com);
     if (looksLikeNetworkPort(path))
         return NetworkControl::addressDetails(path);
-    QStringList parts;
-    for (const PresentDevice& device : present)
-        if (serves(path, device)) {
-            parts << device.description << device.manufacturer << device.serialNumber;
-            break;
-        }
+    QStringList parts{notASerialLine(com)};
+    if (parts.front().isEmpty())
+        for (const PresentDevice& device : present)
+            if (serves(path, device)) {
+                parts << device.description << device.manufacturer << device.serialNumber;
+                break;
+            }
     parts << path;
     parts.removeAll(QString());
     return parts.join(QStringLiteral(" — "));
+}
+
+QString PortMap::notASerialLine(int com) const {
+    const QString path = deviceFor(com);
+    if (looksLikeNetworkPort(path) || !QFileInfo::exists(path))
+        return QString();
+    const SerialLineVerdict verdict = judgeSerialLine(path);
+    if (verdict.serial)
+        return QString();
+    const QLatin1String notALine("not a serial line");
+    return verdict.what.contains(notALine) ? verdict.what : notALine + QStringLiteral(": ") + verdict.what;
 }
 
 namespace {

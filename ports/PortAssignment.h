@@ -43,8 +43,13 @@ struct PortMap {
     // The value of the COM<n> line when there is one (even empty), else /dev/ttyS<n-1>.
     QString deviceFor(int com) const;
     // "description — manufacturer — serial — path", leaving out what the system does not know;
-    // for a network address its kind, host and TCP port, escaped.
+    // for a network address its kind, host and TCP port, escaped; for a line that names
+    // something present that is not a serial line, what it is instead of the description.
     QString toolTip(int com) const;
+    // Why the COM number's device is not a serial line ("not a serial line: a regular file",
+    // "/dev/null (not a serial line)"), told without opening it; empty for a serial line, a
+    // device that is absent (an unplugged adapter) and a network address.
+    QString notASerialLine(int com) const;
 
     QMap<int, QString> lines;     // COM number → [Ports] value, the new lines included
     QList<PresentDevice> present; // the devices listed

@@ -1,6 +1,8 @@
 // The serial devices present: by-id links first, then the ports the system reports.
 #include "SerialDeviceListing.h"
 
+#include "SerialLine.h"
+
 #include <QFile>
 #include <QSerialPortInfo>
 #include <QSet>
@@ -63,9 +65,14 @@ bool isStableName(const QString& path) {
     return !last.isEmpty() && !last.front().isSpace() && !last.back().isSpace();
 }
 
-SystemSerialDevices::SystemSerialDevices(QString byIdFolder, PortLister ports)
+SystemSerialDevices::SystemSerialDevices(QString byIdFolder, PortLister ports, LineTest isLine)
     : byIdFolder(std::move(byIdFolder))
-    , ports(std::move(ports)) {}
+    , ports(std::move(ports))
+    , isLine(std::move(isLine)) {}
+
+bool SystemSerialDevices::isSerialLine(const QString& path) {
+    return judgeSerialLine(path).serial;
+}
 
 QList<PresentDevice> SystemSerialDevices::reportedPorts() {
     QList<PresentDevice> reported;
@@ -76,10 +83,13 @@ QList<PresentDevice> SystemSerialDevices::reportedPorts() {
 }
 
 QList<PresentDevice> SystemSerialDevices::devices() const {
-    const QList<PresentDevice> reported = ports ? ports() : QList<PresentDevice>();
+    QList<PresentDevice> reported;
     QList<QString> reportedKeys;
-    for (const PresentDevice& port : reported)
-        reportedKeys.append(deviceKey(QFile::encodeName(port.systemPath)));
+    for (const PresentDevice& port : ports ? ports() : QList<PresentDevice>())
+        if (isLine(port.systemPath)) {
+            reported.append(port);
+            reportedKeys.append(deviceKey(QFile::encodeName(port.systemPath)));
+        }
 
     QList<PresentDevice> present;
     QList<QString> presentKeys;
@@ -93,6 +103,8 @@ QList<PresentDevice> SystemSerialDevices::devices() const {
         const QString target = realPathOf(link);
         if (target.isEmpty())
             continue; // its device is gone
+        if (!isLine(target))
+            continue; // a file, a folder, /dev/null, a console: no line to a module
         const QString key = deviceKey(link);
         const QString linkName = decodedWhole(link);
         const bool stable = !linkName.isNull() && isStableName(linkName);

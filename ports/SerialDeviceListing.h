@@ -28,20 +28,27 @@ bool isStableName(const QString& path);
 // system reports. A device (the same inode, or the same device number for a device node) is
 // listed once: known by the first link to it in byte order whose name is stable, else by the
 // device's own path, as a device without a link is. A link whose target is gone is skipped. The
-// folder is read as bytes: a link whose name is not UTF-8 still leads to its device.
+// folder is read as bytes: a link whose name is not UTF-8 still leads to its device. Only serial
+// lines are listed (see SerialLine.h): a link to a plain file, /dev/null or a console is left out,
+// so it never takes a COM number from a real adapter.
 class SystemSerialDevices : public SerialDeviceListing {
 public:
     // Ports as the system reports them: systemPath and the descriptive texts; stableName unused.
     using PortLister = std::function<QList<PresentDevice>()>;
+    // Whether a device path is a serial line.
+    using LineTest = std::function<bool(const QString& path)>;
 
     explicit SystemSerialDevices(QString byIdFolder = QStringLiteral("/dev/serial/by-id"),
-                                 PortLister ports = &SystemSerialDevices::reportedPorts);
+                                 PortLister ports = &SystemSerialDevices::reportedPorts,
+                                 LineTest isLine = &SystemSerialDevices::isSerialLine);
 
     QList<PresentDevice> devices() const override;
 
     static QList<PresentDevice> reportedPorts();
+    static bool isSerialLine(const QString& path);
 
 private:
     QString byIdFolder;
     PortLister ports;
+    LineTest isLine;
 };

@@ -55,8 +55,9 @@ QByteArray folderOf(const QByteArray& path) {
 }
 } // namespace
 
-SafeFileWrite::SafeFileWrite(QByteArray target)
-    : target(std::move(target)) {}
+SafeFileWrite::SafeFileWrite(QByteArray target, Flush flush)
+    : target(std::move(target))
+    , flush(std::move(flush)) {}
 
 SafeFileWrite::~SafeFileWrite() {
     discard();
@@ -142,7 +143,7 @@ bool SafeFileWrite::commit(QString& error) {
     }
     // The data on disk before the name points at it: a crash after the rename must not leave
     // an empty file where the old one stood.
-    if (::fsync(temporaryFd) != 0) {
+    if (flush(temporaryFd) != 0) {
         error = failed();
         discard();
         return false;
@@ -164,7 +165,7 @@ bool SafeFileWrite::commit(QString& error) {
     // this says, so a folder that cannot be flushed is not reported as a failed write.
     const int folder = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
-        ::fsync(folder);
+        flush(folder);
         ::close(folder);
     }
     return true;

@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <sys/types.h>
+#include <unistd.h>
 
 // Replaces one file whole or not at all. The new bytes go to a temporary file created beside
 // the target under a hidden name of its own (exclusively, never through a link planted there);
@@ -20,7 +22,9 @@ class SafeFileWrite {
 public:
     // `target`: the file's name as bytes, as the system takes it (a name that is not UTF-8 stays
     // byte for byte what it was).
-    explicit SafeFileWrite(QByteArray target);
+    // `flush`: how a file is flushed to disk, ::fsync's contract; tests watch the order through it.
+    using Flush = std::function<int(int fd)>;
+    explicit SafeFileWrite(QByteArray target, Flush flush = &::fsync);
     ~SafeFileWrite();
     SafeFileWrite(const SafeFileWrite&) = delete;
     SafeFileWrite& operator=(const SafeFileWrite&) = delete;
@@ -40,6 +44,7 @@ private:
     void discard();
 
     QByteArray target;
+    Flush flush;
     QByteArray temporaryPath;
     int temporaryFd = -1;
 };

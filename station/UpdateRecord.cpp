@@ -103,9 +103,9 @@ bool lockRecord(int fd) {
     return false;
 }
 
-bool writeAll(int fd, const char* data, size_t length) {
+bool writeAll(const RecordWrite& write, int fd, const char* data, size_t length) {
     while (length > 0) {
-        const ssize_t put = ::write(fd, data, length);
+        const ssize_t put = write(fd, data, length);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
@@ -171,7 +171,7 @@ int openRecord(const QByteArray& path, QString& error) {
 // Appends one line under the lock. A record whose last line was cut short (a full disk before
 // this version, an editor) gets its newline first, so that the new line stands on its own; a
 // line that does not go out whole is taken back, so that no reader meets half a line.
-bool appendLine(int fd, const QByteArray& line, QString& error) {
+bool appendLine(int fd, const QByteArray& line, const RecordWrite& put, QString& error) {
     if (!lockRecord(fd)) {
         error = errno == EWOULDBLOCK ? QStringLiteral("another program has held it locked for 5 s")
                                      : systemError();
@@ -186,7 +186,7 @@ bool appendLine(int fd, const QByteArray& line, QString& error) {
     char last = '\n';
     if (before.st_size > 0 && ::pread(fd, &last, 1, before.st_size - 1) == 1 && last != '\n')
         out.prepend('\n');
-    if (!writeAll(fd, out.constData(), size_t(out.size()))) {
+    if (!writeAll(put, fd, out.constData(), size_t(out.size()))) {
         error = systemError();
         if (::ftruncate(fd, before.st_size) != 0)
             error += QStringLiteral("; the part written could not be removed: %1").arg(systemError());
@@ -201,6 +201,11 @@ bool appendLine(int fd, const QByteArray& line, QString& error) {
 } // namespace
 
 bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QString& error) {
+    return appendUpdateRecord(file, entry, error, &::write);
+}
+
+bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QString& error,
+                        const RecordWrite& put) {
     const QString folder = QFileInfo(file).absolutePath();
     if (!QDir().mkpath(folder)) {
         error = QStringLiteral("the folder %1 cannot be created").arg(folder);
@@ -212,7 +217,7 @@ bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QSt
     const int fd = openRecord(QFile::encodeName(file), error);
     if (fd < 0)
         return false;
-    bool ok = appendLine(fd, line, error);
+    bool ok = appendLine(fd, line, put, error);
     // Closing also gives up the lock.
     if (::close(fd) != 0 && ok) {
         error = QStringLiteral("it cannot be closed: %1").arg(systemError());

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
+#include <functional>
+#include <sys/types.h>
 
 // The record of updates: one JSON object per line for every finished session, appended by
 // every front end to the same file, so a bench can tell afterwards what was written where.
@@ -54,3 +56,8 @@ QString defaultRecordFile();
 // (or a symbolic link to one) is opened. False, with the reason alone ("No space left on
 // device", "it is not a regular file"), when the record cannot be written.
 bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QString& error);
+// The same, the line's bytes going out through `put` (with ::write's contract) instead of
+// ::write: how a test cuts a line short while another writer appends.
+using RecordWrite = std::function<ssize_t(int fd, const char* data, size_t length)>;
+bool appendUpdateRecord(const QString& file, const UpdateRecordEntry& entry, QString& error,
+                        const RecordWrite& put);

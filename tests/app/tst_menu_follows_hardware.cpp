@@ -43,7 +43,9 @@ int opensIn(const QStringList& log) {
 
 // The real listing over the rig's by-id folder; the system reports no ports of its own.
 SystemSerialDevices listingOf(const FormRig& rig) {
-    return SystemSerialDevices(rig.byIdFolder(), [] { return QList<PresentDevice>(); });
+    // The rig's nodes are plain files standing for serial lines.
+    return SystemSerialDevices(
+        rig.byIdFolder(), [] { return QList<PresentDevice>(); }, [](const QString&) { return true; });
 }
 } // namespace
 
@@ -61,10 +63,13 @@ void TestMenuFollowsHardware::menuFollowsTheHardware_data() {
     QTest::addColumn<bool>("byIdAtStart"); // the by-id folder exists before the first adapter
     QTest::addColumn<bool>("plug");        // else an adapter present at start is pulled out
     QTest::addColumn<bool>("openWhenPulled");
-    QTest::newRow("plugged in later") << true << true << false;
-    QTest::newRow("plugged in with the first by-id link") << false << true << false;
-    QTest::newRow("pulled out") << true << false << false;
-    QTest::newRow("pulled out while open, gone once its line is lost") << true << false << true;
+    QTest::addColumn<bool>("byIdRemade"); // removed and made again before the link comes
+    QTest::newRow("plugged in later") << true << true << false << false;
+    QTest::newRow("plugged in with the first by-id link") << false << true << false << false;
+    QTest::newRow("pulled out") << true << false << false << false;
+    QTest::newRow("pulled out while open, gone once its line is lost") << true << false << true << false;
+    // The node is there before: only the by-id folder's own watch can tell of the link.
+    QTest::newRow("plugged in after the by-id folder was made again") << true << true << false << true;
 }
 
 // Through the real folder watch and event loop: a link made after start-up is a new Com item
@@ -73,6 +78,7 @@ void TestMenuFollowsHardware::menuFollowsTheHardware() {
     QFETCH(bool, byIdAtStart);
     QFETCH(bool, plug);
     QFETCH(bool, openWhenPulled);
+    QFETCH(bool, byIdRemade);
     FormRig rig({1});
     rig.storeSetting("Ports/COM1", rig.devFolder() + "/ttyS0");
     if (byIdAtStart)
@@ -92,9 +98,22 @@ void TestMenuFollowsHardware::menuFollowsTheHardware() {
     if (plug) {
         rig.serial.usablePorts.insert(2);
         rig.probe.usablePorts.insert(2);
+        Adapter adapter;
+        if (byIdRemade) {
+            adapter = plugIn(rig, "USB1");
+            QFile::remove(adapter.link);
+            QTest::qWait(500);
+            QVERIFY(QDir(rig.byIdFolder()).removeRecursively());
+            QTest::qWait(500);
+            QVERIFY(QDir().mkpath(rig.byIdFolder()));
+            QTest::qWait(500);
+        }
         QElapsedTimer since;
         since.start();
-        const Adapter adapter = plugIn(rig, "USB1");
+        if (byIdRemade)
+            QVERIFY(QFile::link(adapter.node, adapter.link));
+        else
+            adapter = plugIn(rig, "USB1");
         QVERIFY(QTest::qWaitFor([&] { return form.comItem(2)->isVisible(); }, 2000));
         QVERIFY2(since.elapsed() < 2000, qPrintable(QString::number(since.elapsed())));
         QCOMPARE(portsLine(rig, 2), adapter.link);
@@ -129,14 +148,16 @@ void TestMenuFollowsHardware::menuFollowsTheHardware() {
 }
 
 void TestMenuFollowsHardware::nothingChangesDuringASession_data() {
-    QTest::addColumn<bool>("comTest");
-    QTest::newRow("update") << false;
-    QTest::newRow("communication test") << true;
+    QTest::addColumn<QString>("during");
+    QTest::newRow("update") << "update";
+    QTest::newRow("communication test") << "communication test";
+    // A network port's connect runs the event loop: the change waits for the open to end.
+    QTest::newRow("the open of a chosen port") << "open";
 }
 
 // A port tried mid-session would share the session's line; the menu changes once it has ended.
 void TestMenuFollowsHardware::nothingChangesDuringASession() {
-    QFETCH(bool, comTest);
+    QFETCH(QString, during);
     FormRig rig({1});
     rig.storeSetting("Settings/COM-Port", "1");
     rig.storeSetting("Ports/COM1", rig.devFolder() + "/ttyS0");
@@ -150,18 +171,27 @@ void TestMenuFollowsHardware::nothingChangesDuringASession() {
     bool shownMidSession = true;
     int probedMidSession = -1;
     QString lineMidSession = "unread";
-    rig.world.at(2500, [&] {
+    const auto plugInMidSession = [&] {
         plugIn(rig, "USB1");
         QTest::qWait(900); // the watch tells, and the window is told to wait
         emit form.Comport->aboutToShow();
         shownMidSession = form.comItem(2)->isVisible();
         probedMidSession = opensIn(rig.probe.log);
         lineMidSession = portsLine(rig, 2);
-    });
-    if (comTest)
-        QTest::keyClick(form.Text_Filename, Qt::Key_T, Qt::ControlModifier);
-    else
-        form.updateCommand();
+    };
+    if (during == "open") {
+        rig.serial.whileOpening = [&] {
+            rig.serial.whileOpening = nullptr;
+            plugInMidSession();
+        };
+        form.comItem(1)->trigger();
+    } else {
+        rig.world.at(2500, plugInMidSession);
+        if (during == "communication test")
+            QTest::keyClick(form.Text_Filename, Qt::Key_T, Qt::ControlModifier);
+        else
+            form.updateCommand();
+    }
     QVERIFY(!shownMidSession);
     QCOMPARE(probedMidSession, 0);
     QCOMPARE(lineMidSession, QString());
@@ -169,7 +199,7 @@ void TestMenuFollowsHardware::nothingChangesDuringASession() {
     QCOMPARE(opensIn(rig.probe.log), 1);
     QVERIFY(form.comItem(1)->isChecked());
     QCOMPARE(rig.serial.CommPort(), 1);
-    if (!comTest)
+    if (during == "update")
         QCOMPARE(rig.module->completedImage, image);
 }
 

@@ -199,13 +199,14 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
     closed.listen(QHostAddress::LocalHost, 0);
     const quint16 refusing = closed.serverPort();
     closed.close();
-    const QByteArray written = QStringLiteral("COM5=%1\nCOM6=socket://127.0.0.1:%2\nCOM7=telnet://x:1\n")
-                                   .arg(bench.server.address(0))
-                                   .arg(refusing)
-                                   .toUtf8();
+    const QByteArray written =
+        QStringLiteral("COM5=%1\nCOM6=socket://127.0.0.1:%2\nCOM7=telnet://x:1\nCOM8=/dev/null\n")
+            .arg(bench.server.address(0))
+            .arg(refusing)
+            .toUtf8();
     const QStringList rows = bench.listPorts(written);
     QCOMPARE(bench.cli.exitCode(), 0);
-    const QString &com5 = rows[5], &com6 = rows[6], &com7 = rows[7];
+    const QString &com5 = rows[5], &com6 = rows[6], &com7 = rows[7], &com8 = rows[8];
     QVERIFY2(
         com5.contains(bench.server.address(0)) &&
             com5.contains(
@@ -216,6 +217,9 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
     QVERIFY2(com6.contains(QStringLiteral("no: socket://127.0.0.1:%1 refused the connection").arg(refusing)),
              qPrintable(com6));
     QVERIFY2(com7.contains(QLatin1String("no: unknown scheme \"telnet\"")), qPrintable(com7));
+    QVERIFY2(com8.contains(QLatin1String("/dev/null (not a serial line)")) &&
+                 com8.endsWith(QLatin1String("no: not a serial line")),
+             qPrintable(com8));
     // The operator's lines stay as written: no network address is taken for a device.
     QFile settings(bench.settingsFile());
     QVERIFY(settings.open(QIODevice::ReadOnly));

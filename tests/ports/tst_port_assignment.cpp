@@ -1,6 +1,8 @@
 // Tests of the stable COM number assignment.
 #include "PortAssignment.h"
 
+#include "Pty.h"
+
 #include <QDir>
 #include <QFile>
 #include <QScopeGuard>
@@ -31,6 +33,8 @@ private slots:
     void newLinesForNewDevices_data();
     void newLinesForNewDevices();
     void unwritableFileKeepsTheAssignment();
+    void onlySerialLinesGetNumbers_data();
+    void onlySerialLinesGetNumbers();
 };
 
 void TestPortAssignment::newLinesForNewDevices_data() {
@@ -165,6 +169,55 @@ void TestPortAssignment::unwritableFileKeepsTheAssignment() {
     QCOMPARE(result.map.deviceFor(1), QStringLiteral("/dev/serial/by-id/usb-A"));
     QCOMPARE(result.map.deviceFor(2), QStringLiteral("/dev/ttyS1"));
     QCOMPARE(result.map.toolTip(1), QStringLiteral("FT232R USB UART — FTDI — /dev/serial/by-id/usb-A"));
+}
+
+// A by-id link to `target` sorts before a link to an adapter (a pty); the system reports
+// `target` as a port too. Only a serial line may take a number; the adapter keeps COM1 otherwise.
+void TestPortAssignment::onlySerialLinesGetNumbers_data() {
+    QTest::addColumn<QString>("target"); // "$FILE", "$DIR", "$PTY" stand for made ones
+    QTest::addColumn<bool>("numbered");
+    QTest::addColumn<QString>("toolTip"); // of a hand-written line naming the target
+    QTest::newRow("a regular file") << "$FILE" << false << "not a serial line: a regular file — $FILE";
+    QTest::newRow("a folder") << "$DIR" << false << "not a serial line: a folder — $DIR";
+    QTest::newRow("/dev/null") << "/dev/null" << false << "/dev/null (not a serial line) — /dev/null";
+    QTest::newRow("/dev/zero") << "/dev/zero" << false << "/dev/zero (not a serial line) — /dev/zero";
+    QTest::newRow("/dev/tty") << "/dev/tty" << false
+                              << "/dev/tty (the controlling terminal, not a serial line) — /dev/tty";
+    QTest::newRow("/dev/ptmx")
+        << "/dev/ptmx" << false
+        << "/dev/ptmx (the pseudo-terminal multiplexer, not a serial line) — /dev/ptmx";
+    QTest::newRow("a pty") << "$PTY" << true << "pty — $PTY";
+}
+
+void TestPortAssignment::onlySerialLinesGetNumbers() {
+    QFETCH(QString, target);
+    QFETCH(bool, numbered);
+    QFETCH(QString, toolTip);
+    QTemporaryDir dir;
+    const Pty adapter, other;
+    QVERIFY2(adapter.isValid() && other.isValid(), qPrintable(adapter.error() + other.error()));
+    QFile file(dir.filePath("file"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && QDir().mkpath(dir.filePath("by-id/folder")));
+    for (QString* text : {&target, &toolTip})
+        text->replace("$FILE", file.fileName())
+            .replace("$DIR", dir.filePath("by-id/folder"))
+            .replace("$PTY", other.slavePath());
+    QVERIFY(QFile::link(target, dir.filePath("by-id/usb-0-junk")));
+    QVERIFY(QFile::link(adapter.slavePath(), dir.filePath("by-id/usb-1-adapter")));
+    const SystemSerialDevices listing(dir.filePath("by-id"), [&target] {
+        return QList<PresentDevice>{{QString(), target, "pty", {}, {}}};
+    });
+    const QString settings = dir.filePath("settings.ini");
+    PortAssignmentResult result = applyPortAssignment(settings, listing);
+    QCOMPARE(result.writeError, QString());
+    QFile written(settings);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QString adapterLine = "=" + dir.filePath("by-id/usb-1-adapter") + "\n";
+    QCOMPARE(QString(written.readAll()),
+             numbered ? "[Ports]\nCOM1=" + dir.filePath("by-id/usb-0-junk") + "\nCOM2" + adapterLine
+                      : "[Ports]\nCOM1" + adapterLine);
+    result.map.lines.insert(9, target);
+    QCOMPARE(result.map.toolTip(9), toolTip);
 }
 
 QTEST_GUILESS_MAIN(TestPortAssignment)

@@ -59,12 +59,16 @@ void TestSerialDeviceListing::listsByIdLinksThenPorts() {
                            (QFile::encodeName(root + "by-id/") + name).constData()),
                  0);
     }
-    const SystemSerialDevices listing(root + "by-id", [&] {
-        QList<PresentDevice> reported;
-        for (const QString& port : ports)
-            reported.append({QString(), root + port.section('|', 0, 0), port.section('|', 1), "FTDI", "A10"});
-        return reported;
-    });
+    const SystemSerialDevices listing(
+        root + "by-id",
+        [&] {
+            QList<PresentDevice> reported;
+            for (const QString& port : ports)
+                reported.append(
+                    {QString(), root + port.section('|', 0, 0), port.section('|', 1), "FTDI", "A10"});
+            return reported;
+        },
+        [](const QString&) { return true; }); // plain files stand for the devices here
     QStringList got;
     for (const PresentDevice& device : listing.devices())
         got << QStringList{device.stableName, device.systemPath, device.description}.join('|').remove(root);

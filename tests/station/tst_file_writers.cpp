@@ -144,6 +144,9 @@ private slots:
     void settingsReaderInHostileState();
     void recordTakesWholeLines_data();
     void recordTakesWholeLines();
+    void recordWithTwoWriters_data();
+    void recordWithTwoWriters();
+    void safeWriteFlushesBeforeTheRename();
     void resultNames_data();
     void resultNames();
 };
@@ -359,6 +362,68 @@ void TestFileWriters::recordTakesWholeLines() {
     QVERIFY2(outcome.ok, qPrintable(outcome.error));
     const QByteArray added = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
     QCOMPARE(file.bytesNow(), old + between + added);
+}
+
+void TestFileWriters::recordWithTwoWriters_data() {
+    QTest::addColumn<bool>("cutShort"); // the first writer's line does not go out whole
+    QTest::newRow("another program appends while a line goes out") << false;
+    QTest::newRow("another program appends while a line is cut short") << true;
+}
+
+// A line goes out in two parts; between them another program appends a line of its own. It must
+// wait for the first writer, so that lines never mix and a line cut short is taken back without
+// taking the other program's line with it.
+void TestFileWriters::recordWithTwoWriters() {
+    QFETCH(bool, cutShort);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("updates.jsonl");
+    const UpdateRecordEntry first = someEntry();
+    UpdateRecordEntry other = first;
+    other.frontEnd = RecordFrontEnd::Window;
+    QString otherError;
+    bool otherOk = false;
+    std::unique_ptr<QThread> otherWriter(
+        QThread::create([&] { otherOk = appendUpdateRecord(path, other, otherError); }));
+    int parts = 0;
+    const auto put = [&](int fd, const char* data, size_t length) -> ssize_t {
+        if (++parts == 1) {
+            const ssize_t written = ::write(fd, data, length / 2);
+            otherWriter->start();
+            otherWriter->wait(300); // done by then unless the record is held
+            return written;
+        }
+        errno = ENOSPC;
+        return cutShort ? -1 : ::write(fd, data, length);
+    };
+    QString error;
+    QCOMPARE(appendUpdateRecord(path, first, error, put), !cutShort);
+    QVERIFY(otherWriter->wait(6000));
+    QVERIFY2(otherOk, qPrintable(otherError));
+    QFile record(path);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const auto line = [](const UpdateRecordEntry& entry) {
+        return QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    };
+    QCOMPARE(record.readAll(), cutShort ? line(other) : line(first) + line(other));
+}
+
+// A power cut right after the rename must find the new bytes on disk, not an empty file: the
+// temporary file is flushed, whole, while the old file still stands.
+void TestFileWriters::safeWriteFlushesBeforeTheRename() {
+    QTemporaryDir dir;
+    const QByteArray target = QFile::encodeName(dir.filePath("settings.ini"));
+    QString error;
+    QVERIFY(writeFileWhole(target, "old", error));
+    bool flushedFirst = false;
+    SafeFileWrite out(target, [&](int fd) {
+        struct stat seen {};
+        QFile old(QFile::decodeName(target));
+        flushedFirst = flushedFirst || (::fstat(fd, &seen) == 0 && seen.st_size == NewImage.size() &&
+                                        old.open(QIODevice::ReadOnly) && old.readAll() == "old");
+        return ::fsync(fd);
+    });
+    QVERIFY(out.open(error) && out.write(NewImage, error) && out.commit(error));
+    QVERIFY(flushedFirst);
 }
 
 void TestFileWriters::resultNames_data() {

@@ -6,7 +6,8 @@
 
 namespace {
 constexpr int SectorSize = 65536;
-}
+constexpr int BlockSize = SectorSize / 4;
+} // namespace
 
 ScriptedModule::ScriptedModule(SimWorld& world, FakeSerial& serial, ModuleScript script)
     : script(std::move(script))
@@ -46,6 +47,9 @@ void ScriptedModule::onWrite(const QByteArray& bytes) {
     if (!receiving)
         return;
     received.append(bytes);
+    const int block = script.endDuringLastSectorBlock;
+    const bool endNow = currentSector == expectedSectors - 1 && block >= 0 &&
+                        received.size() == qsizetype(currentSector) * SectorSize + (block + 1) * BlockSize;
     if (received.size() == (currentSector + 1) * SectorSize) {
         receiving = false;
         ++currentSector;
@@ -54,11 +58,13 @@ void ScriptedModule::onWrite(const QByteArray& bytes) {
         } else if (!script.dropEnd.contains(announcements)) {
             completedImage = received;
             ++completedTransfers;
-            if (script.endDuringLastBlock)
+            if (endNow)
                 serial.deliver(script.endText);
             else
                 send(script.endText, script.flashMs);
         }
+    } else if (endNow) {
+        serial.deliver(script.endText);
     }
 }
 

@@ -25,8 +25,10 @@ struct ModuleScript {
     bool splitAnswers = false; // every answer arrives one byte at a time
     // The end mark also comes right after the last request, before that sector's data.
     bool endAfterLastRequest = false;
-    // The end mark arrives while the host is still writing the last block.
-    bool endDuringLastBlock = false;
+    // An end mark arrives while the host is still writing this block of the last sector (-1:
+    // none). During the last block (3) it is the end mark; earlier it is an extra one, and the
+    // end mark still follows the data unless dropped.
+    int endDuringLastSectorBlock = -1;
 };
 
 // A module on the simulated line: answers probes, requests sectors, takes the image and

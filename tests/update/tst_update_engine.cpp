@@ -79,7 +79,8 @@ void TestUpdateEngine::transfersImageByteForByte() {
 void TestUpdateEngine::requestAndEndMarks_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("end");
-    QTest::addColumn<QString>("endWhen"); // after the data, early, early and after, during the last block
+    // after the data, early, early and after, during block k of the last sector (alone when "only")
+    QTest::addColumn<QString>("endWhen");
     QTest::addColumn<bool>("succeeds");
     QTest::newRow("plain") << QByteArray("OK") << QByteArray("EN") << "after" << true;
     QTest::newRow("noise before request") << QByteArray("#~OK") << QByteArray("EN") << "after" << true;
@@ -92,7 +93,11 @@ void TestUpdateEngine::requestAndEndMarks_data() {
     QTest::newRow("end mark before and after the last data")
         << QByteArray("OK") << QByteArray("EN") << "early and after" << true;
     QTest::newRow("end mark while the last block is written")
-        << QByteArray("OK") << QByteArray("EN") << "during" << true;
+        << QByteArray("OK") << QByteArray("EN") << "during 3" << true;
+    // The module answers the start of the last sector, not its end: the receive buffer must be
+    // emptied just before the last block, not before the sector's first.
+    QTest::newRow("end mark only while block 1 of the last sector is written")
+        << QByteArray("OK") << QByteArray("EN") << "during 1 only" << false;
 }
 
 void TestUpdateEngine::requestAndEndMarks() {
@@ -105,8 +110,9 @@ void TestUpdateEngine::requestAndEndMarks() {
     rig.module.script.requestText = request;
     rig.module.script.endText = end;
     rig.module.script.endAfterLastRequest = endWhen.startsWith("early");
-    rig.module.script.endDuringLastBlock = endWhen == "during";
-    if (endWhen == "early")
+    if (endWhen.startsWith("during"))
+        rig.module.script.endDuringLastSectorBlock = endWhen.section(' ', 1, 1).toInt();
+    if (endWhen == "early" || endWhen.endsWith("only"))
         rig.module.script.dropEnd = {1, 2, 3, 4};
     rig.engine.StartUpdate();
     QCOMPARE(rig.display.states.contains(DisplayState::Success), succeeds);
@@ -115,7 +121,7 @@ void TestUpdateEngine::requestAndEndMarks() {
     QCOMPARE(rig.engine.lastReport().outcome, succeeds ? SessionOutcome::Success : SessionOutcome::Failed);
     // An early end mark leaves every attempt waiting for the end of the last sector: each
     // attempt sends the whole image and times out.
-    if (endWhen == "early")
+    if (!succeeds && endWhen != "after")
         QCOMPARE(rig.transferWrites().size(), 4 * (1 + 2 * 4));
 }
 
@@ -574,7 +580,7 @@ void TestUpdateEngine::lineLostAfterTheEndMark() {
     EngineRig rig;
     const QByteArray image = rig.makeImage(65536);
     qint64 endAt = 0;
-    rig.module.script.endDuringLastBlock = true;
+    rig.module.script.endDuringLastSectorBlock = 3;
     rig.serial.onWrite = [&, inner = rig.serial.onWrite](const QByteArray& bytes) {
         inner(bytes);
         if (rig.module.completedTransfers == 1 && endAt == 0) {
