@@ -105,10 +105,8 @@ private slots:
     void serverKilledMidSector_data();
     void serverKilledMidSector();
     void listPortsTriesNetworkComs();
-    void deviceHeldThroughTheOtherAccepter_data();
-    void deviceHeldThroughTheOtherAccepter();
-    void binaryNeverAgreed_data();
-    void binaryNeverAgreed();
+    void serverThatWillNotCarryTheImage_data();
+    void serverThatWillNotCarryTheImage();
     void listPortsWithNineSilentComs_data();
     void listPortsWithNineSilentComs();
     void oneLineUnderTwoNames_data();
@@ -226,68 +224,57 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
     QVERIFY(settings.readAll().startsWith("[Ports]\n" + written));
 }
 
-void TestCliNetwork::deviceHeldThroughTheOtherAccepter_data() {
-    QTest::addColumn<int>("heldMs"); // -1: for good
-    QTest::newRow("held for good: the server's words") << -1;
-    QTest::newRow("the monitor leaves after 1 s: the update goes through") << 1000;
+void TestCliNetwork::serverThatWillNotCarryTheImage_data() {
+    QTest::addColumn<QString>("server"); // a Telnet test server, or ser2net whose device a monitor holds
+    QTest::addColumn<int>("heldMs");     // by the monitor; -1: for good
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("message"); // its end
+    const QString textMode = "did not agree to binary transmission; the module got no image byte.";
+    QTest::newRow("never answers an option") << "telnet" << 0 << "port-error" << textMode;
+    QTest::newRow("agrees only WILL BINARY") << "telnet WILL" << 0 << "port-error" << textMode;
+    QTest::newRow("device held through the other accepter")
+        << "ser2net" << -1 << "line-lost"
+        << "the server closed the connection: Port's device already in use). The module was not updated.";
+    QTest::newRow("the monitor leaves after 1 s") << "ser2net" << 1000 << "success"
+                                                  << "";
 }
 
-// ser2net with a raw accepter (a monitor) and an RFC 2217 one on the same device.
-void TestCliNetwork::deviceHeldThroughTheOtherAccepter() {
+// The Telnet servers answer the probe as a module would, and must get nothing else. ser2net
+// has a raw accepter (a monitor) and an RFC 2217 one on the same device.
+void TestCliNetwork::serverThatWillNotCarryTheImage() {
+    QFETCH(QString, server);
     QFETCH(int, heldMs);
-    if (!Ser2Net::unavailable().isEmpty())
-        QSKIP(qPrintable(Ser2Net::unavailable()));
+    QFETCH(QString, result);
+    QFETCH(QString, message);
     NetworkBench bench;
-    const QString error = bench.start(Ser2Net::Kind::Rfc2217, true);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
+    TelnetPeer peer(server == QLatin1String("telnet WILL"));
     QTcpSocket monitor;
-    monitor.connectToHost(QHostAddress::LocalHost, bench.server.port(1));
-    QVERIFY(monitor.waitForConnected(3000));
-    QTest::qWait(200); // the device is opened for it
-    if (heldMs > 0)
-        QTimer::singleShot(heldMs, &monitor, [&] { monitor.disconnectFromHost(); });
-    bench.runCli({"--json", "--identify-timeout", "10", bench.server.address(0)});
+    QString address = peer.address();
+    if (server == QLatin1String("ser2net")) {
+        if (!Ser2Net::unavailable().isEmpty())
+            QSKIP(qPrintable(Ser2Net::unavailable()));
+        const QString error = bench.start(Ser2Net::Kind::Rfc2217, true);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        monitor.connectToHost(QHostAddress::LocalHost, bench.server.port(1));
+        QVERIFY(monitor.waitForConnected(3000));
+        QTest::qWait(200); // the device is opened for it
+        if (heldMs > 0)
+            QTimer::singleShot(heldMs, &monitor, [&] { monitor.disconnectFromHost(); });
+        address = bench.server.address(0);
+    } else {
+        QVERIFY(bench.writeImage());
+    }
+    bench.runCli({"--json", "--identify-timeout", "10", address});
     QVERIFY(QTest::qWaitFor([&] { return bench.cli.state() == QProcess::NotRunning; }, 40000));
     const QJsonObject port = bench.firstPort();
-    if (heldMs > 0) {
-        QCOMPARE(port.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
-        QFile received(bench.received);
-        QVERIFY(received.open(QIODevice::ReadOnly));
-        QVERIFY(received.readAll() == paddedImage());
-        return;
-    }
-    QCOMPARE(bench.cli.exitCode(), 1);
-    QCOMPARE(port.value(QStringLiteral("result")).toString(), QStringLiteral("line-lost"));
-    const QString message = port.value(QStringLiteral("message")).toString();
-    QVERIFY2(
-        message.contains(QLatin1String("the server closed the connection: Port's device already in use")),
-        qPrintable(message));
-}
-
-void TestCliNetwork::binaryNeverAgreed_data() {
-    QTest::addColumn<bool>("willBinary");
-    QTest::newRow("never answers an option") << false;
-    QTest::newRow("agrees only WILL BINARY") << true;
-}
-
-// The server answers the probe as a module would, and gets nothing else.
-void TestCliNetwork::binaryNeverAgreed() {
-    QFETCH(bool, willBinary);
-    TelnetPeer peer(willBinary);
-    NetworkBench bench;
-    QVERIFY(bench.writeImage());
-    bench.runCli({"--json", "--identify-timeout", "5", peer.address()});
-    QVERIFY(QTest::qWaitFor([&] { return bench.cli.state() == QProcess::NotRunning; }, 15000));
-    QCOMPARE(bench.cli.exitCode(), 1);
-    const QJsonObject port = bench.firstPort();
-    QCOMPARE(port.value(QStringLiteral("result")).toString(), QStringLiteral("port-error"));
-    QVERIFY2(
-        port.value(QStringLiteral("message"))
-            .toString()
-            .endsWith(QLatin1String("did not agree to binary transmission; the module got no image byte.")),
-        qPrintable(port.value(QStringLiteral("message")).toString()));
-    QVERIFY2(peer.data.startsWith("XX") && QByteArray(peer.data).replace('X', "").isEmpty(),
-             peer.data.left(64).toHex(' ').constData());
+    QCOMPARE(port.value(QStringLiteral("result")).toString(), result);
+    QVERIFY2(port.value(QStringLiteral("message")).toString().endsWith(message),
+             qPrintable(port.value(QStringLiteral("message")).toString()));
+    if (server.startsWith(QLatin1String("telnet")))
+        QVERIFY2(peer.data.startsWith("XX") && QByteArray(peer.data).replace('X', "").isEmpty(),
+                 peer.data.left(64).toHex(' ').constData());
+    QFile received(bench.received);
+    QCOMPARE(received.open(QIODevice::ReadOnly) && received.readAll() == paddedImage(), result == "success");
 }
 
 void TestCliNetwork::listPortsWithNineSilentComs_data() {
