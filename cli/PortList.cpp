@@ -25,7 +25,9 @@ int listPorts(const QString& settingsFile, OutputStream& out) {
     SystemClock clock;
     AnyPortControl serial(events, clock, [&map](int com) { return map.deviceFor(com); });
 
-    // Every network COM is tried at once, so silent hosts cost one connect limit, not one each.
+    // Every network COM is tried at once, and only once: silent hosts cost one connect limit and
+    // one acknowledgement wait in all, not one each. A connection counts when it still stands
+    // after the wait (a busy server closes it at once, saying why).
     QStringList addresses;
     QList<int> networkComs;
     for (int com = FirstComPort; com <= LastComPort; ++com)
@@ -35,7 +37,7 @@ int listPorts(const QString& settingsFile, OutputStream& out) {
         }
     QMap<int, NetworkProbeResult> probed;
     const QList<NetworkProbeResult> results =
-        probeNetworkPorts(events, addresses, NetworkControl::DefaultConnectLimitMs);
+        probeNetworkPorts(events, addresses, NetworkControl::DefaultConnectLimitMs, AcknowledgementWaitMs);
     for (int i = 0; i < results.size(); ++i)
         probed.insert(networkComs[i], results[i]);
 
@@ -56,17 +58,12 @@ int listPorts(const QString& settingsFile, OutputStream& out) {
             NetworkPortAddress address; // port 0 while unreadable
             const QString shown =
                 parseNetworkPort(device, &address) ? address.text() : escapeControlCharacters(device);
-            QString description = address.port ? NetworkControl::addressDetails(device) : QStringLiteral("-");
-            QString opens = QStringLiteral("no: ") + result.reason;
-            if (result.connected) {
-                opens = QStringLiteral("yes");
-                // An RFC 2217 server says which line settings it took; the details name them.
-                if (address.kind == NetworkPortAddress::Kind::Rfc2217 && serial.setPortOpen(true)) {
-                    serial.networkControl().waitForAcknowledgements(AcknowledgementWaitMs);
-                    description = serial.portDetails(com);
-                    serial.setPortOpen(false);
-                }
-            }
+            // An RFC 2217 server says which line settings it took and whether it agreed to binary
+            // transmission; the details name them.
+            const QString description =
+                address.port ? NetworkControl::addressDetails(device) + result.details : QStringLiteral("-");
+            const QString opens =
+                result.connected ? QStringLiteral("yes") : QStringLiteral("no: ") + result.reason;
             row(QStringLiteral("COM%1").arg(com), shown, description, opens);
             continue;
         }

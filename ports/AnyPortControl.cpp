@@ -108,6 +108,10 @@ QString AnyPortControl::lineLossCause() const {
     return isNetworkPort(CommPort()) ? network->lineLossCause() : local->lineLossCause();
 }
 
+QString AnyPortControl::refusesImageBytes() const {
+    return PortOpen() ? active->refusesImageBytes() : QString();
+}
+
 QString AnyPortControl::portDetails(int port) const {
     const QString name = portFor(port);
     if (!looksLikeNetworkPort(name))

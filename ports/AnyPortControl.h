@@ -29,6 +29,7 @@ public:
     QByteArray Input() override;
     QString describePort() const override;
     QString lineLossCause() const override;
+    QString refusesImageBytes() const override;
 
     // What COM port `port` stands for: a device path or a network address, as written.
     QString portName(int port) const { return portFor(port); }

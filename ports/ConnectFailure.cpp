@@ -54,3 +54,13 @@ ConnectFailure describeConnectFailure(const NetworkPortAddress& target, QAbstrac
     return {Failure::Other, tr("%1 cannot be reached: %2").arg(where, why),
             tr("it cannot be reached: %1").arg(why)};
 }
+
+QString closedByServer(QByteArrayView said) {
+    qsizetype end = 0;
+    while (end < said.size() && said[end] != '\r' && said[end] != '\n')
+        ++end;
+    const QString words = escapeControlCharacters(
+        QString::fromLatin1(said.first(end).first(qMin<qsizetype>(end, ServerWordsLimit))));
+    const QString closed = tr("the server closed the connection");
+    return words.isEmpty() ? closed : QStringLiteral("%1: %2").arg(closed, words);
+}

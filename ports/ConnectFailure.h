@@ -4,6 +4,7 @@
 #include "SerialControl.h"
 
 #include <QAbstractSocket>
+#include <QByteArrayView>
 #include <QString>
 
 // Why a connection to a network port was not made, in the words an operator reads, the same
@@ -26,3 +27,10 @@ ConnectFailure describeConnectFailure(const NetworkPortAddress& target, QAbstrac
 
 // The failure for a host under .invalid.
 ConnectFailure unresolvableHost(const NetworkPortAddress& target);
+
+// A server that ends a connection before any session could begin says why in its first line
+// ("Port's device already in use"): "the server closed the connection: <that line>", cut at the
+// first line end and at ServerWordsLimit characters, control characters escaped. `said` is what
+// came outside Telnet commands.
+constexpr int ServerWordsLimit = 200;
+QString closedByServer(QByteArrayView said);

@@ -26,6 +26,13 @@ NetworkControl::NetworkControl(EventPass& events, const Clock& clock, AddressMap
     connect(&socket, &QTcpSocket::readyRead, this, &NetworkControl::handleReadyRead);
     connect(&socket, &QTcpSocket::errorOccurred, this, &NetworkControl::handleError);
     connect(&socket, &QTcpSocket::disconnected, this, &NetworkControl::loseLine);
+    connect(&socket, &QTcpSocket::connected, this, &NetworkControl::handleReconnected);
+    reconnectTimer.setSingleShot(true);
+    connect(&reconnectTimer, &QTimer::timeout, this, [this] {
+        // The address the open reached: the same line, without a second look-up.
+        if (connected && reconnecting)
+            socket.connectToHost(reached, target.port);
+    });
 }
 
 NetworkControl::~NetworkControl() {
@@ -44,6 +51,7 @@ bool NetworkControl::setPortOpen(bool open) {
             socket.abort();
         }
         if (connected) {
+            stopReconnecting();
             connected = false;
             // Hand the kernel what Qt still holds; it sends that before the end of the connection.
             socket.flush();
@@ -86,11 +94,23 @@ bool NetworkControl::setPortOpen(bool open) {
     if (!connectTo(target))
         return false;
 
+    lossCause.clear();
+    reached = socket.peerAddress();
+    firstCloseAt = -1;
+    connected = true;
+    beginConnection();
+    return connected;
+}
+
+// A connection just made, at the open or again after an early close.
+void NetworkControl::beginConnection() {
     configureSocket();
     received.clear();
-    lossCause.clear();
+    serverSaid.clear();
     pacer.reset();
-    connected = true;
+    firstOutputAt = -1;
+    binaryDataSent = false;
+    refusalHandled = false;
     if (telnet) {
         // The settings go out with the offer, and the session does not wait for their
         // acknowledgements: some servers never answer some of them.
@@ -99,11 +119,8 @@ bool NetworkControl::setPortOpen(bool open) {
         settingsSent = true;
     }
     // Whatever the server sent with its greeting is handled now, not left for the next read.
-    starting = true;
     if (socket.bytesAvailable() > 0)
         handleReadyRead();
-    starting = false;
-    return connected;
 }
 
 bool NetworkControl::connectTo(const NetworkPortAddress& where) {
@@ -168,8 +185,13 @@ void NetworkControl::configureSocket() {
 }
 
 void NetworkControl::Output(const QByteArray& text) {
-    if (!connected)
+    // While the connection is made again nothing can reach the module; the probes repeat.
+    if (!connected || reconnecting)
         return;
+    if (firstOutputAt < 0)
+        firstOutputAt = clock.seconds();
+    for (const char byte : text)
+        binaryDataSent = binaryDataSent || byte < 0x20 || byte > 0x7e;
     socket.write(telnet ? TelnetCodec::escape(text) : text);
     socket.flush();
     pacer.sent(text.size());
@@ -203,9 +225,12 @@ void NetworkControl::handleReadyRead() {
         TelnetCodec::Decoded decoded = codec.decode(bytes);
         if (!decoded.reply.isEmpty())
             socket.write(decoded.reply);
-        if (codec.binaryRefused()) {
-            refuseTextMode();
-            return;
+        if (codec.binaryRefused() && !refusalHandled) {
+            refusalHandled = true;
+            if (binaryDataSent) {
+                refuseTextMode();
+                return;
+            }
         }
         data = std::move(decoded.data);
     } else {
@@ -213,6 +238,8 @@ void NetworkControl::handleReadyRead() {
     }
     if (data.isEmpty())
         return;
+    if (serverSaid.size() < ServerWordsLimit + 2)
+        serverSaid += data.left(ServerWordsLimit + 2 - serverSaid.size());
     received += data;
     // The module's replies are a few bytes, taken at each receive event. A server that sends
     // without end while nobody reads (no session runs, the threshold is 0) must not make this
@@ -233,36 +260,81 @@ void NetworkControl::handleError(QAbstractSocket::SocketError) {
 void NetworkControl::loseLine() {
     if (!connected)
         return;
+    if (reconnecting) {
+        // An attempt to connect again failed (refused, reset, closed at once).
+        reconnectOrGiveUp();
+        return;
+    }
     // What the server sent before it went is still the module's: hand it on first.
     if (socket.bytesAvailable() > 0)
         handleReadyRead();
     if (!connected)
         return;
+    if (closedBeforeFirstAnswer()) {
+        earlyCloseCause = closedByServer(serverSaid);
+        if (firstCloseAt < 0)
+            firstCloseAt = clock.seconds();
+        reconnectOrGiveUp();
+        return;
+    }
+    endLine(QString());
+}
+
+// No answer from the module can have come yet: the server, not the line, ended the connection.
+bool NetworkControl::closedBeforeFirstAnswer() const {
+    return firstOutputAt < 0 || clock.seconds() < firstOutputAt + FirstAnswerDueSeconds;
+}
+
+void NetworkControl::reconnectOrGiveUp() {
+    if (reconnectTimer.isActive())
+        return; // the same failure told twice (an error, then the disconnection)
+    if (clock.seconds() - firstCloseAt >= ReconnectForMs / 1000.0) {
+        stopReconnecting();
+        endLine(earlyCloseCause);
+        return;
+    }
+    reconnecting = true;
+    reconnectTimer.start(ReconnectEveryMs);
+    socket.abort();
+    codec.reset();
+}
+
+void NetworkControl::handleReconnected() {
+    if (!connected || !reconnecting)
+        return; // the open's own connect: setPortOpen carries on
+    reconnecting = false;
+    beginConnection();
+}
+
+void NetworkControl::stopReconnecting() {
+    reconnecting = false;
+    reconnectTimer.stop();
+}
+
+// The line is gone for the session: `cause` says why, empty for a server that closed, reset or
+// went silent.
+void NetworkControl::endLine(const QString& cause) {
     connected = false;
     socket.abort();
     codec.reset();
     received.clear();
+    lossCause = cause;
     raise(comEventLineLost);
     emit lineLost();
 }
 
 // A server that will not carry 8-bit data unchanged is no line for an image: in text mode a
-// Telnet server may turn CR NUL into CR and so drop bytes of the image. Its answer to the offer
-// comes one round trip after the open, before the module has asked for any sector; the port
-// is closed then, as a failed open or, once open, as a lost line that says why.
+// Telnet server may turn CR NUL into CR and so drop bytes of the image. A refusal before any
+// such byte went out is left to the check before the announcement, which ends the session
+// before the module gets anything; one that comes once they are flowing ends the line at once.
 void NetworkControl::refuseTextMode() {
-    const QString why = tr("the server refused binary transmission");
-    connected = false;
-    socket.abort();
-    codec.reset();
-    received.clear();
-    if (starting) {
-        setOpenFailure(OpenFailure::Other, tr("%1: %2").arg(targetText(), why), why);
-        return;
-    }
-    lossCause = why;
-    raise(comEventLineLost);
-    emit lineLost();
+    endLine(tr("the server refused binary transmission"));
+}
+
+QString NetworkControl::refusesImageBytes() const {
+    if (!connected || !telnet || (codec.binaryAgreed() && !reconnecting))
+        return QString();
+    return tr("the server did not agree to binary transmission");
 }
 
 bool NetworkControl::waitForAcknowledgements(int limitMs) {

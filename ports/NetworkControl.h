@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QTcpSocket>
+#include <QTimer>
 #include <functional>
 
 class Clock;
@@ -27,6 +28,14 @@ public:
     static constexpr unsigned UnacknowledgedLimitMs = 10000;
     // Received bytes not yet taken by Input: beyond this, the oldest are dropped.
     static constexpr qsizetype MaxPendingBytes = 64 * 1024;
+    // A connection the server ends before the module's first answer is due was not refused by
+    // the module: the device may still be held through another accepter of the server, which
+    // lets it go a moment after that client left. It is made again, for this long from the
+    // first such close, before the line counts as lost.
+    static constexpr int ReconnectForMs = 3000;
+    static constexpr int ReconnectEveryMs = 100;
+    // The module answers a probe within this time.
+    static constexpr double FirstAnswerDueSeconds = 0.2;
 
     // `events` runs the waits (the connect, the pacing); `clock` times the line.
     NetworkControl(EventPass& events, const Clock& clock, AddressMap addressForPort,
@@ -50,6 +59,8 @@ public:
         return lossCause.isEmpty() ? QStringLiteral("the connection was closed, reset or stopped answering")
                                    : lossCause;
     }
+    // An RFC 2217 server that has not agreed to BINARY both ways (yet, or at all).
+    QString refusesImageBytes() const override;
 
     QString address(int portNumber) const { return addressForPort(portNumber); }
     // For the port menu's tooltip and the port listing: host, port and kind, and for RFC 2217
@@ -68,10 +79,16 @@ public:
 
 private:
     bool connectTo(const NetworkPortAddress& target);
+    void beginConnection();
     void configureSocket();
     void handleReadyRead();
     void handleError(QAbstractSocket::SocketError error);
+    void handleReconnected();
     void loseLine();
+    bool closedBeforeFirstAnswer() const;
+    void reconnectOrGiveUp();
+    void endLine(const QString& cause);
+    void stopReconnecting();
     void refuseTextMode();
     QString targetText() const;
 
@@ -87,7 +104,15 @@ private:
     bool opening = false;
     bool openAbandoned = false;
     bool settingsSent = false;
-    bool starting = false; // inside setPortOpen(true), after the connection was made
+    bool reconnecting = false;   // open, the connection being made again after an early close
+    bool binaryDataSent = false; // bytes a Telnet server in text mode could change went out
+    bool refusalHandled = false;
+    double firstOutputAt = -1; // on this connection; -1 before any
+    double firstCloseAt = -1;  // the first early close since the open; -1 before any
+    QByteArray serverSaid;     // the start of what this connection brought, for a close's reason
+    QString earlyCloseCause;
+    QTimer reconnectTimer;
+    QHostAddress reached; // by the open, for connecting again
     int connectLimit = DefaultConnectLimitMs;
     QString knownHost;
     QList<QHostAddress> knownAddresses; // of knownHost

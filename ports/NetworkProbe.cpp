@@ -5,6 +5,7 @@
 #include "EventPass.h"
 #include "LineIdentity.h"
 #include "NetworkPortAddress.h"
+#include "TelnetCodec.h"
 
 #include <QElapsedTimer>
 #include <QNetworkProxy>
@@ -17,6 +18,9 @@ struct NetworkProbe::Attempt {
     QList<QHostAddress> addresses; // to try in turn; none: the name as written
     int next = 0;
     QList<int> followers; // the addresses on the same line, settled with this one
+    TelnetCodec codec;
+    QByteArray said; // the start of what the server sent outside Telnet commands
+    bool connected = false;
     bool settled = false;
 };
 
@@ -32,15 +36,16 @@ NetworkProbe::~NetworkProbe() {
     }
 }
 
-void NetworkProbe::start(const QStringList& addresses, int limitMs) {
+void NetworkProbe::start(const QStringList& addresses, int limitMs, int holdMs) {
     limit = qMax(1, limitMs);
+    holdFor = qMax(0, holdMs);
     started = true;
     outcome.clear();
     attempts.clear();
     readable.clear();
     pending = 0;
     for (const QString& text : addresses) {
-        outcome.append({text, false, QString()});
+        outcome.append({text, false, QString(), -1, QString()});
         attempts.push_back(std::make_unique<Attempt>());
     }
     pending = int(addresses.size());
@@ -88,11 +93,15 @@ void NetworkProbe::connectLines() {
         }
         QTcpSocket& socket = attempts[size_t(i)]->socket;
         connect(&socket, &QTcpSocket::connected, this, [this, i] {
+            if (holdFor > 0)
+                return hold(i);
             attempts[size_t(i)]->socket.abort();
             settle(i, true, QString());
         });
         connect(&socket, &QTcpSocket::errorOccurred, this, [this, i] {
             Attempt& attempt = *attempts[size_t(i)];
+            if (attempt.connected)
+                return endHold(i, true);
             if (attempt.next < attempt.addresses.size()) {
                 // Not from inside the socket's own signal: it may not be ready for a new connection yet.
                 QTimer::singleShot(0, this, [this, i] { connectNext(i); });
@@ -122,6 +131,61 @@ void NetworkProbe::connectNext(int index) {
         attempt.socket.connectToHost(attempt.addresses[attempt.next++], attempt.target.port);
 }
 
+// The connection stands: it is kept for the hold, an RFC 2217 one negotiating as an open would.
+void NetworkProbe::hold(int index) {
+    Attempt& attempt = *attempts[size_t(index)];
+    attempt.connected = true;
+    connect(&attempt.socket, &QTcpSocket::readyRead, this, [this, index] { readHeld(index); });
+    connect(&attempt.socket, &QTcpSocket::disconnected, this, [this, index] { endHold(index, true); });
+    if (attempt.target.kind == NetworkPortAddress::Kind::Rfc2217)
+        attempt.socket.write(attempt.codec.start());
+    QTimer::singleShot(holdFor, this, [this, index] { endHold(index, false); });
+}
+
+void NetworkProbe::readHeld(int index) {
+    Attempt& held = *attempts[size_t(index)];
+    const QByteArray bytes = held.socket.readAll();
+    QByteArray data = bytes;
+    if (held.target.kind == NetworkPortAddress::Kind::Rfc2217) {
+        TelnetCodec::Decoded decoded = held.codec.decode(bytes);
+        if (!decoded.reply.isEmpty())
+            held.socket.write(decoded.reply);
+        data = decoded.data;
+    }
+    if (held.said.size() <= ServerWordsLimit)
+        held.said += data.left(ServerWordsLimit + 1 - held.said.size());
+}
+
+void NetworkProbe::endHold(int index, bool closed) {
+    Attempt& attempt = *attempts[size_t(index)];
+    if (attempt.settled)
+        return;
+    // Bytes that came with the close are the server's last words.
+    if (attempt.socket.bytesAvailable() > 0)
+        readHeld(index);
+    const bool telnet = attempt.target.kind == NetworkPortAddress::Kind::Rfc2217;
+    const bool binary = telnet && attempt.codec.binaryAgreed();
+    QString details;
+    if (telnet) {
+        const QString acks = attempt.codec.acknowledgementText();
+        if (!acks.isEmpty())
+            details += QStringLiteral("; ") + acks;
+        details += binary ? tr("; binary transmission agreed") : tr("; binary transmission not agreed");
+    }
+    for (const int i : QList<int>{index} + attempt.followers)
+        outcome[i].details = details;
+    attempt.socket.disconnect(this);
+    attempt.socket.abort();
+    if (closed)
+        settle(index, false,
+               QStringLiteral("%1: %2").arg(attempt.target.text(), closedByServer(attempt.said)));
+    else if (telnet && !binary)
+        settle(index, false,
+               tr("%1: the server did not agree to binary transmission").arg(attempt.target.text()));
+    else
+        settle(index, true, QString());
+}
+
 void NetworkProbe::settle(int index, bool connected, const QString& reason) {
     if (attempts[size_t(index)]->settled)
         return;
@@ -141,8 +205,8 @@ void NetworkProbe::settle(int index, bool connected, const QString& reason) {
 void NetworkProbe::giveUp() {
     for (int i = 0; i < int(attempts.size()); ++i) {
         Attempt& attempt = *attempts[size_t(i)];
-        if (attempt.settled)
-            continue;
+        if (attempt.settled || attempt.connected)
+            continue; // a held connection ends with its hold
         // A name still being looked up at the limit was never tried.
         const QAbstractSocket::SocketState state =
             lookup.isFinished() ? attempt.socket.state() : QAbstractSocket::HostLookupState;
@@ -154,15 +218,18 @@ void NetworkProbe::giveUp() {
     }
 }
 
-QList<NetworkProbeResult> probeNetworkPorts(EventPass& events, const QStringList& addresses, int limitMs) {
+QList<NetworkProbeResult> probeNetworkPorts(EventPass& events, const QStringList& addresses, int limitMs,
+                                            int holdMs) {
     NetworkProbe probe;
     bool done = false;
     QObject::connect(&probe, &NetworkProbe::finished, &probe, [&done] { done = true; });
-    probe.start(addresses, limitMs);
+    probe.start(addresses, limitMs, holdMs);
     QElapsedTimer waited;
     waited.start();
-    // The probe's own timer settles every address at the limit; the margin only guards a stalled loop.
-    while (!done && waited.elapsed() < qint64(limitMs) + 1000)
-        events.runOnce(int(qMax<qint64>(1, limitMs + 1000 - waited.elapsed())));
+    // The probe's own timers settle every address by the limit and the hold; the margin only
+    // guards a stalled loop.
+    const qint64 most = qint64(limitMs) + qMax(0, holdMs) + 1000;
+    while (!done && waited.elapsed() < most)
+        events.runOnce(int(qMax<qint64>(1, most - waited.elapsed())));
     return probe.results();
 }

@@ -85,6 +85,11 @@ public:
     // Whether an option is agreed on the server's side (it WILL, we said DO) or on ours.
     bool serverOption(quint8 option) const { return him[option] == State::Yes; }
     bool clientOption(quint8 option) const { return us[option] == State::Yes; }
+    // The server agreed to BINARY both ways (it sent WILL BINARY and DO BINARY): 8-bit data
+    // pass unchanged in either direction.
+    bool binaryAgreed() const {
+        return us[Telnet::OptionBinary] == State::Yes && him[Telnet::OptionBinary] == State::Yes;
+    }
     // The server's signature, when it sent one (raw bytes, as received).
     const QByteArray& signature() const { return serverSignature; }
     // Which settings the server acknowledged, with their values, and which not (yet).

@@ -19,6 +19,18 @@ void UpdateEngine::SendFirmware() {
     // with the pause before the data, it has done so for StillSeconds when the first block goes out.
     if (!imageChecked && !holdImageUntil(stillSince + FirmwareImage::StillSeconds - PauseBeforeData))
         return;
+    // Every byte from the announcement on must reach the module unchanged (the sector count
+    // alone may be CR or above 127): a line that cannot promise it takes none of them.
+    const QString unfitLine = io.MSComm1.refusesImageBytes();
+    if (!unfitLine.isEmpty()) {
+        const QString text =
+            QStringLiteral("%1: %2; the module got no image byte.").arg(io.MSComm1.describePort(), unfitLine);
+        finish(SessionOutcome::PortError, text);
+        io.prompts.showMessage({text, QStringLiteral("ComPortError"), MessageIcon::Critical});
+        io.display.setStatusText(QString());
+        backToReady();
+        return;
+    }
     io.display.showState(DisplayState::Running);
 
     const int SectorCount = image.sectorCount();

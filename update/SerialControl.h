@@ -56,6 +56,10 @@ public:
     virtual QString lineLossCause() const {
         return QStringLiteral("the adapter was unplugged or the cable pulled");
     }
+    // Why the open line would not carry an image's bytes unchanged, empty when it would. Asked
+    // just before the announcement: a Telnet server that never agreed to binary transmission
+    // may turn CR NUL into CR.
+    virtual QString refusesImageBytes() const { return QString(); }
     virtual QString describePort() const {
         return portLabel.isEmpty() ? QStringLiteral("Com%1").arg(commPort) : portLabel;
     }

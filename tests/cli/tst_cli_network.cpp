@@ -1,9 +1,12 @@
 // The real kestrune-update through a real ser2net, raw TCP and RFC 2217, module simulator at
-// wire rate behind it: an image full of 0xFF delivered byte for byte, and a server that dies
-// mid-sector ending the session as a lost line.
+// wire rate behind it: an image full of 0xFF delivered byte for byte, a server that dies
+// mid-sector ending the session as a lost line, a device held through another accepter; and
+// against Telnet servers that never agree to binary transmission, and nine silent network COMs.
 
 #include "Ser2Net.h"
+#include "SilentListener.h"
 #include "SimulatorProcess.h"
+#include "TelnetPeer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -39,18 +42,48 @@ struct NetworkBench {
     QString received;
     QProcess cli;
 
-    // Starts the simulator on a pseudo-terminal and ser2net in front of it; an error text or empty.
-    QString start(Ser2Net::Kind kind) {
-        image = dir.filePath(QStringLiteral("QVL-GEN1.bin"));
-        received = dir.filePath(QStringLiteral("received.bin"));
-        QFile file(image);
-        if (!file.open(QIODevice::WriteOnly) || file.write(paddedImage()) != 65536)
+    // Starts the simulator on a pseudo-terminal and ser2net in front of it (with `monitor`, a
+    // second, raw accepter on the same device: line 1); an error text or empty.
+    QString start(Ser2Net::Kind kind, bool monitor = false) {
+        if (!writeImage())
             return QStringLiteral("the image could not be written");
-        file.close();
         const QString line = dir.filePath(QStringLiteral("line"));
         if (simulator.start({"--wire-rate", "--quiet", "--out", received, "--link", line}).isEmpty())
             return QStringLiteral("module-sim did not start");
-        return server.start({{line, kind}});
+        return server.start(monitor ? QList<Ser2Net::Line>{{line, kind}, {line, Ser2Net::Kind::Raw}}
+                                    : QList<Ser2Net::Line>{{line, kind}});
+    }
+    bool writeImage() {
+        image = dir.filePath(QStringLiteral("QVL-GEN1.bin"));
+        received = dir.filePath(QStringLiteral("received.bin"));
+        QFile file(image);
+        return file.open(QIODevice::WriteOnly) && file.write(paddedImage()) == 65536;
+    }
+    QString settingsFile() const {
+        return dir.filePath(QStringLiteral("Kestrune_Update_Utility/Kestrune_Update_Utility.ini"));
+    }
+    // --list-ports with `ports` as the [Ports] section: its rows by COM number (1 to 9).
+    QStringList listPorts(const QByteArray& ports) {
+        QDir().mkpath(dir.filePath(QStringLiteral("Kestrune_Update_Utility")));
+        QFile settings(settingsFile());
+        if (!settings.open(QIODevice::WriteOnly) || settings.write("[Ports]\n" + ports) < 0)
+            return {};
+        settings.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+        cli.setProcessEnvironment(environment);
+        cli.start(qEnvironmentVariable("KUU_CLI"), {"--list-ports"});
+        QStringList rows(10);
+        if (!QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000))
+            return rows;
+        for (const QString& line : QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n'))
+            if (line.startsWith(QLatin1String("COM")))
+                rows[line.mid(3, 1).toInt()] = line;
+        return rows;
+    }
+    QJsonObject firstPort() {
+        const QJsonObject json = QJsonDocument::fromJson(cli.readAllStandardOutput()).object();
+        return json.value(QStringLiteral("ports")).toArray().first().toObject();
     }
     void runCli(const QStringList& args) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -72,6 +105,10 @@ private slots:
     void serverKilledMidSector_data();
     void serverKilledMidSector();
     void listPortsTriesNetworkComs();
+    void serverThatWillNotCarryTheImage_data();
+    void serverThatWillNotCarryTheImage();
+    void listPortsWithNineSilentComs_data();
+    void listPortsWithNineSilentComs();
     void oneLineUnderTwoNames_data();
     void oneLineUnderTwoNames();
 };
@@ -160,34 +197,14 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
     closed.listen(QHostAddress::LocalHost, 0);
     const quint16 refusing = closed.serverPort();
     closed.close();
-    QDir().mkpath(bench.dir.filePath("Kestrune_Update_Utility"));
-    QFile settings(bench.dir.filePath("Kestrune_Update_Utility/Kestrune_Update_Utility.ini"));
-    QVERIFY(settings.open(QIODevice::WriteOnly));
     const QByteArray written =
-        QStringLiteral("[Ports]\nCOM5=%1\nCOM6=socket://127.0.0.1:%2\nCOM7=telnet://x:1\nCOM8=/dev/null\n")
+        QStringLiteral("COM5=%1\nCOM6=socket://127.0.0.1:%2\nCOM7=telnet://x:1\nCOM8=/dev/null\n")
             .arg(bench.server.address(0))
             .arg(refusing)
             .toUtf8();
-    settings.write(written);
-    settings.close();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), bench.dir.path());
-    bench.cli.setProcessEnvironment(environment);
-    bench.cli.start(qEnvironmentVariable("KUU_CLI"), {"--list-ports"});
-    QVERIFY(bench.cli.waitForFinished(15000));
+    const QStringList rows = bench.listPorts(written);
     QCOMPARE(bench.cli.exitCode(), 0);
-    const QString out = QString::fromUtf8(bench.cli.readAllStandardOutput());
-    QString com5, com6, com7, com8;
-    for (const QString& line : out.split(u'\n')) {
-        if (line.startsWith(QLatin1String("COM8")))
-            com8 = line;
-        if (line.startsWith(QLatin1String("COM5")))
-            com5 = line;
-        if (line.startsWith(QLatin1String("COM6")))
-            com6 = line;
-        if (line.startsWith(QLatin1String("COM7")))
-            com7 = line;
-    }
+    const QString &com5 = rows[5], &com6 = rows[6], &com7 = rows[7], &com8 = rows[8];
     QVERIFY2(
         com5.contains(bench.server.address(0)) &&
             com5.contains(
@@ -202,8 +219,98 @@ void TestCliNetwork::listPortsTriesNetworkComs() {
                  com8.endsWith(QLatin1String("no: not a serial line")),
              qPrintable(com8));
     // The operator's lines stay as written: no network address is taken for a device.
+    QFile settings(bench.settingsFile());
     QVERIFY(settings.open(QIODevice::ReadOnly));
-    QVERIFY(settings.readAll().startsWith(written));
+    QVERIFY(settings.readAll().startsWith("[Ports]\n" + written));
+}
+
+void TestCliNetwork::serverThatWillNotCarryTheImage_data() {
+    QTest::addColumn<QString>("server"); // a Telnet test server, or ser2net whose device a monitor holds
+    QTest::addColumn<int>("heldMs");     // by the monitor; -1: for good
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("message"); // its end
+    const QString textMode = "did not agree to binary transmission; the module got no image byte.";
+    QTest::newRow("never answers an option") << "telnet" << 0 << "port-error" << textMode;
+    QTest::newRow("agrees only WILL BINARY") << "telnet WILL" << 0 << "port-error" << textMode;
+    QTest::newRow("device held through the other accepter")
+        << "ser2net" << -1 << "line-lost"
+        << "the server closed the connection: Port's device already in use). The module was not updated.";
+    QTest::newRow("the monitor leaves after 1 s") << "ser2net" << 1000 << "success"
+                                                  << "";
+}
+
+// The Telnet servers answer the probe as a module would, and must get nothing else. ser2net
+// has a raw accepter (a monitor) and an RFC 2217 one on the same device.
+void TestCliNetwork::serverThatWillNotCarryTheImage() {
+    QFETCH(QString, server);
+    QFETCH(int, heldMs);
+    QFETCH(QString, result);
+    QFETCH(QString, message);
+    NetworkBench bench;
+    TelnetPeer peer(server == QLatin1String("telnet WILL"));
+    QTcpSocket monitor;
+    QString address = peer.address();
+    if (server == QLatin1String("ser2net")) {
+        if (!Ser2Net::unavailable().isEmpty())
+            QSKIP(qPrintable(Ser2Net::unavailable()));
+        const QString error = bench.start(Ser2Net::Kind::Rfc2217, true);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        monitor.connectToHost(QHostAddress::LocalHost, bench.server.port(1));
+        QVERIFY(monitor.waitForConnected(3000));
+        QTest::qWait(200); // the device is opened for it
+        if (heldMs > 0)
+            QTimer::singleShot(heldMs, &monitor, [&] { monitor.disconnectFromHost(); });
+        address = bench.server.address(0);
+    } else {
+        QVERIFY(bench.writeImage());
+    }
+    bench.runCli({"--json", "--identify-timeout", "10", address});
+    QVERIFY(QTest::qWaitFor([&] { return bench.cli.state() == QProcess::NotRunning; }, 40000));
+    const QJsonObject port = bench.firstPort();
+    QCOMPARE(port.value(QStringLiteral("result")).toString(), result);
+    QVERIFY2(port.value(QStringLiteral("message")).toString().endsWith(message),
+             qPrintable(port.value(QStringLiteral("message")).toString()));
+    if (server.startsWith(QLatin1String("telnet")))
+        QVERIFY2(peer.data.startsWith("XX") && QByteArray(peer.data).replace('X', "").isEmpty(),
+                 peer.data.left(64).toHex(' ').constData());
+    QFile received(bench.received);
+    QCOMPARE(received.open(QIODevice::ReadOnly) && received.readAll() == paddedImage(), result == "success");
+}
+
+void TestCliNetwork::listPortsWithNineSilentComs_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("reason"); // of every row
+    // Connected at once, then nothing: each used to be opened again, one after another.
+    QTest::newRow("RFC 2217: take the connection, never answer an option")
+        << "rfc2217"
+        << "the server did not agree to binary transmission";
+    QTest::newRow("raw: never accept") << "socket"
+                                       << "did not answer within 3 s";
+}
+
+void TestCliNetwork::listPortsWithNineSilentComs() {
+    QFETCH(QString, scheme);
+    QFETCH(QString, reason);
+    std::vector<std::unique_ptr<TelnetPeer>> peers;
+    std::vector<std::unique_ptr<SilentListener>> silent;
+    QByteArray ports;
+    for (int com = 1; com <= 9; ++com) {
+        if (scheme == QLatin1String("rfc2217"))
+            peers.push_back(std::make_unique<TelnetPeer>(false));
+        else
+            silent.push_back(std::make_unique<SilentListener>());
+        const quint16 port = peers.empty() ? silent.back()->port : peers.back()->server.serverPort();
+        ports += QStringLiteral("COM%1=%2://127.0.0.1:%3\n").arg(com).arg(scheme).arg(port).toUtf8();
+    }
+    NetworkBench bench;
+    QElapsedTimer took;
+    took.start();
+    const QStringList rows = bench.listPorts(ports);
+    QVERIFY2(took.elapsed() <= 6000, qPrintable(QString::number(took.elapsed())));
+    for (int com = 1; com <= 9; ++com)
+        QVERIFY2(rows[com].contains(QLatin1String("  no: ")) && rows[com].contains(reason) &&
+                     !rows[com].contains(QLatin1String("yes")),
+                 qPrintable(rows[com]));
 }
 
 void TestCliNetwork::oneLineUnderTwoNames_data() {

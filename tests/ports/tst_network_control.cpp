@@ -10,6 +10,7 @@
 #include "SilentListener.h"
 #include "SimWorld.h"
 #include "SystemClock.h"
+#include "UpdateEngine.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -50,6 +51,8 @@ struct Rig {
     QByteArray received;
     QList<int> commEvents;
     int linesLost = 0;
+    // Runs after each receive event was taken, when set.
+    std::function<void()> whileReceiving;
     NetworkControl control;
 
     explicit Rig(const QString& scheme, EventPass* events = nullptr, const Clock* time = nullptr)
@@ -66,6 +69,8 @@ struct Rig {
             commEvents << control.CommEvent();
             if (control.CommEvent() == SerialControl::comEvReceive)
                 received += control.Input();
+            if (whileReceiving)
+                whileReceiving();
         });
         QObject::connect(&control, &SerialControl::lineLost, [this] { ++linesLost; });
     }
@@ -75,6 +80,11 @@ struct Rig {
     void send(const QByteArray& bytes) {
         peer->write(bytes);
         peer->flush();
+    }
+    // The session is under way: an announcement went out and the module's first answer was due.
+    void underWay() {
+        control.Output(QByteArray("OK\x03"));
+        QTest::qWait(int(NetworkControl::FirstAnswerDueSeconds * 1000) + 50);
     }
 };
 
@@ -110,6 +120,8 @@ private slots:
     void aFloodKeepsOnlyTheNewestBytes();
     void serverGoesAway_data();
     void serverGoesAway();
+    void binaryAgreement_data();
+    void binaryAgreement();
     void portDetails_data();
     void portDetails();
     void outputIsPacedOnTheLineClock_data();
@@ -338,6 +350,10 @@ void TestNetworkControl::serverGoesAway_data() {
                                                                 << "refuse ff fc 00";
     QTest::newRow("RFC 2217: the server refuses our BINARY (DONT)") << "rfc2217"
                                                                     << "refuse ff fe 00";
+    // The end mark and the close reach the client while it still handles the bytes before them,
+    // so no read event announces the mark: only the read before the close hands it on.
+    QTest::newRow("raw: sent and closed while a receive is still handled") << "socket"
+                                                                           << "nested";
 }
 
 void TestNetworkControl::serverGoesAway() {
@@ -345,9 +361,20 @@ void TestNetworkControl::serverGoesAway() {
     QFETCH(QString, how);
     Rig rig(scheme);
     QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    rig.underWay();
     QElapsedTimer took;
     took.start();
-    if (how == QLatin1String("output")) {
+    bool handled = false;
+    if (how == QLatin1String("nested")) {
+        rig.whileReceiving = [&] {
+            if (std::exchange(handled, true))
+                return;
+            rig.send("EN");
+            rig.peer->close();
+            QTest::qWait(200);
+        };
+        rig.send("OK");
+    } else if (how == QLatin1String("output")) {
         QTimer::singleShot(200, rig.peer, [&] { rig.peer->close(); });
         for (int k = 0; k < 3; ++k) // the third waits for a block's line time
             rig.control.Output(QByteArray(blockSize, char(k)));
@@ -361,7 +388,9 @@ void TestNetworkControl::serverGoesAway() {
     }
     QVERIFY(QTest::qWaitFor([&] { return rig.linesLost > 0; }, 2000));
     QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
-    QCOMPARE(rig.received, QByteArray(how == QLatin1String("sent") ? "EN" : ""));
+    QCOMPARE(rig.received, QByteArray(how == QLatin1String("sent")     ? "EN"
+                                      : how == QLatin1String("nested") ? "OKEN"
+                                                                       : ""));
     QVERIFY(!rig.control.PortOpen());
     QCOMPARE(rig.commEvents.last(), SerialControl::comEventLineLost);
     QCOMPARE(rig.control.CommEvent(), SerialControl::comEventLineLost);
@@ -382,6 +411,34 @@ void TestNetworkControl::serverGoesAway() {
     QTest::qWait(50);
     QCOMPARE(rig.commEvents, events);
     QCOMPARE(rig.linesLost, 1);
+}
+
+void TestNetworkControl::binaryAgreement_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::addColumn<bool>("agreed");
+    QTest::newRow("RFC 2217: never answers an option") << "rfc2217" << QByteArray() << false;
+    QTest::newRow("RFC 2217: agrees only WILL BINARY") << "rfc2217" << hex("ff fb 00") << false;
+    QTest::newRow("RFC 2217: agrees only DO BINARY") << "rfc2217" << hex("ff fd 00") << false;
+    QTest::newRow("RFC 2217: agrees both ways") << "rfc2217" << hex("ff fd 00 ff fb 00") << true;
+    QTest::newRow("RFC 2217: agrees, then WONT BINARY before any image byte")
+        << "rfc2217" << hex("ff fb 00 ff fd 00 ff fc 00") << false;
+}
+
+// What the check before the announcement reads; the line itself stays: the probe is plain text.
+void TestNetworkControl::binaryAgreement() {
+    QFETCH(QString, scheme);
+    QFETCH(QByteArray, answers);
+    QFETCH(bool, agreed);
+    Rig rig(scheme);
+    QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
+    rig.control.Output(UpdateEngine::ModuleProbe);
+    rig.send(answers + "AA");
+    QVERIFY(QTest::qWaitFor([&] { return rig.received == "AA"; }, 2000));
+    QCOMPARE(rig.control.refusesImageBytes(),
+             agreed ? QString() : QStringLiteral("the server did not agree to binary transmission"));
+    QVERIFY(rig.control.PortOpen());
+    QCOMPARE(rig.linesLost, 0);
 }
 
 void TestNetworkControl::portDetails_data() {
@@ -425,17 +482,25 @@ void TestNetworkControl::portDetails() {
 
 void TestNetworkControl::outputIsPacedOnTheLineClock_data() {
     QTest::addColumn<QString>("scheme");
-    QTest::newRow("raw") << "socket";
+    QTest::addColumn<int>("pauseMs"); // after a probe, before the sector
+    QTest::newRow("raw") << "socket" << 0;
     // Doubled on the wire, an erased block is twice the bytes but the same line time.
-    QTest::newRow("RFC 2217, erased flash") << "rfc2217";
+    QTest::newRow("RFC 2217, erased flash") << "rfc2217" << 0;
+    // The line was idle: that time is gone, not credit for the sector's blocks.
+    QTest::newRow("raw, after 10 s of silence") << "socket" << 10000;
 }
 
 void TestNetworkControl::outputIsPacedOnTheLineClock() {
     QFETCH(QString, scheme);
+    QFETCH(int, pauseMs);
     SimulatedNetworkPass pass;
     Rig rig(scheme, &pass, &pass.world);
     QVERIFY2(rig.open(), qPrintable(rig.control.openFailureText()));
     pass.simulated = true;
+    if (pauseMs > 0) {
+        rig.control.Output(UpdateEngine::ModuleProbe);
+        pass.world.runOnce(pauseMs);
+    }
     int sleeps = 0;
     pass.world.onSleep = [&](int) { ++sleeps; };
     const qint64 start = pass.world.now();
@@ -451,7 +516,8 @@ void TestNetworkControl::outputIsPacedOnTheLineClock() {
     }
     QVERIFY2(sleeps <= 8, qPrintable(QStringLiteral("%1 sleeps: it spins").arg(sleeps)));
     pass.simulated = false;
-    const qsizetype onWire = (scheme == QLatin1String("rfc2217") ? 2 : 1) * 4 * blockSize;
+    const qsizetype onWire = (scheme == QLatin1String("rfc2217") ? 2 : 1) * 4 * blockSize +
+                             (pauseMs > 0 ? UpdateEngine::ModuleProbe.size() : 0);
     QVERIFY(QTest::qWaitFor([&] { return rig.wire.size() >= onWire; }, 3000));
 }
 

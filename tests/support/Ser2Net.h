@@ -6,9 +6,9 @@
 #include <QTemporaryDir>
 
 // A real serial device server for end-to-end tests: the Debian ser2net on 127.0.0.1, one
-// connection per line (two accepters on one device make the second refuse every client),
-// each raw TCP or RFC 2217, on free ports the test does not have to choose. It is killed
-// with this object.
+// connection per line, each raw TCP or RFC 2217, on free ports the test does not have to
+// choose. Two lines may name one device: while a client holds it through one, the other
+// answers "Port's device already in use" and closes. It is killed with this object.
 class Ser2Net {
 public:
     // Telnet: a plain Telnet accepter, which does not take RFC 2217's line settings.
