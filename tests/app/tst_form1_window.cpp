@@ -93,7 +93,7 @@ void TestForm1Window::startUpTexts() {
     QCOMPARE(form.lblZeit->text(), QStringLiteral("0:00:00"));
     QCOMPARE(form.statusPanelText(1), QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
     QCOMPARE(form.statusPanelText(2), QString());
-    QCOMPARE(form.statusPanelText(3), QStringLiteral("V1.2.0"));
+    QCOMPARE(form.statusPanelText(3), QStringLiteral("V1.3.0"));
     QCOMPARE(form.Text_Filename->text(), QString());
     QCOMPARE(form.Activity1->Style(), 3);
     QCOMPARE(form.Activity1->ForeColor(), 0xC000u);

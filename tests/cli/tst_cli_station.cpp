@@ -133,7 +133,7 @@ private slots:
         QCOMPARE(modulesOf.value(slotA), (QStringList{"AA", "AB", "AA"}));
         QCOMPARE(modulesOf.value(slotB), (QStringList{"AC", "AC", "AC"}));
         QCOMPARE(recordLines(record).size(), 6);
-        for (const QString& name : {"a1", "a2", "a3", "b1", "b2", "b3"})
+        for (const char* name : {"a1", "a2", "a3", "b1", "b2", "b3"})
             verifyImage(dir.filePath(QString(name) + ".bin"));
 
         // Without a terminal: one line per event, with its ISO 8601 time.
