@@ -3,6 +3,7 @@
 // signals in each phase, the program's own terminal given as a port, and output that fails.
 #include "FileAge.h"
 #include "Pty.h"
+#include "RecordLines.h"
 #include "SimulatorProcess.h"
 
 #include <QCryptographicHash>
@@ -56,16 +57,6 @@ bool sameLineSettings(const termios& a, const termios& b) {
 }
 
 // The lines of a record file, each parsed.
-QList<QJsonObject> recordLines(const QString& path) {
-    QFile file(path);
-    QList<QJsonObject> lines;
-    if (!file.open(QIODevice::ReadOnly))
-        return lines;
-    for (const QByteArray& line : file.readAll().split('\n'))
-        if (!line.isEmpty())
-            lines << QJsonDocument::fromJson(line).object();
-    return lines;
-}
 
 QJsonObject portResult(const CliRun& run, const QString& port) {
     for (const QJsonValue& value : run.json.value("ports").toArray())

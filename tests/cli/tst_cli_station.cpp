@@ -3,6 +3,7 @@
 // board on a pseudo-terminal, the event lines and JSON Lines in pipes.
 #include "FileAge.h"
 #include "Pty.h"
+#include "RecordLines.h"
 #include "SimulatorProcess.h"
 
 #include <QJsonDocument>
@@ -19,17 +20,6 @@ QByteArray sampleImage(int bytes) {
     for (int i = 0; i < bytes; ++i)
         image[i] = char((i * 13 + i / 509) & 0xFF);
     return image;
-}
-
-QList<QJsonObject> recordLines(const QString& path) {
-    QFile file(path);
-    QList<QJsonObject> lines;
-    if (!file.open(QIODevice::ReadOnly))
-        return lines;
-    for (const QByteArray& line : file.readAll().split('\n'))
-        if (!line.isEmpty())
-            lines << QJsonDocument::fromJson(line).object();
-    return lines;
 }
 
 // A JSON line of standard output, parsed as it arrived, and whether the station still ran then.
